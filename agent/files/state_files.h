@@ -1,0 +1,44 @@
+// The data folder shared with the plug-in and its one-value text files: single ASCII
+// characters, no byte-order mark, no line end. Every access is a complete open, use, close,
+// and every open lets other processes read and write the same file meanwhile: the plug-in
+// must be able to store the user's choice while the agent happens to read it.
+#pragma once
+
+#include <string>
+
+extern const wchar_t kDataFolder[];
+extern const wchar_t kODResultFileName[];
+extern const wchar_t kIconFileName[];
+extern const wchar_t kHWIDResultFileName[];
+extern const wchar_t kLastACDCFileName[];
+extern const wchar_t kLastDCRefreshFileName[];
+extern const wchar_t kLogFileName[];
+
+// The data folder, a backslash and the file name.
+std::wstring DataFilePath(const wchar_t* fileName);
+
+// What one whitespace-delimited token read from a file gave.
+struct FileToken {
+    bool opened = false;   // the file could be opened for reading
+    bool hasToken = false; // a token was there
+    std::string token;     // the token when it fits, else empty
+};
+
+// Pure part of the token readers: skips leading white space, takes the next token; a token
+// longer than maxChars reads as empty text.
+FileToken ParseToken(const std::string& content, size_t maxChars);
+FileToken ReadFileToken(const std::wstring& path, size_t maxChars);
+
+// One-value writer: creates or truncates the file and writes the value's first character
+// (nothing for an empty value). False when the file could not be written.
+bool WriteStateValue(const std::wstring& path, const std::wstring& value);
+
+bool StateFileExists(const std::wstring& path);
+
+// Creates the data folder when missing and gives OD_Result.txt its default "1"; an existing
+// choice is left untouched so it survives restarts.
+void PrepareDataFolder();
+
+// The user's choice from OD_Result.txt: a 1-3 character token, empty text for a longer one,
+// "error" when there is none.
+std::wstring OD_OnOff();

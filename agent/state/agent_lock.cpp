@@ -1,0 +1,36 @@
+#include "agent/state/agent_lock.h"
+
+#include <windows.h>
+
+namespace {
+
+HANDLE LockMutex() {
+    // Created on first use; lives as long as the process.
+    static HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+    return mutex;
+}
+
+} // namespace
+
+AgentLock::AgentLock() {
+    HANDLE mutex = LockMutex();
+    for (;;) {
+        DWORD result = MsgWaitForMultipleObjectsEx(1, &mutex, INFINITE, QS_SENDMESSAGE, 0);
+        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
+            return;
+        }
+        if (result == WAIT_OBJECT_0 + 1) {
+            // Answers the messages other threads sent us (a broadcast among them).
+            MSG message;
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            continue;
+        }
+        // A failed wait cannot be recovered from: take the plain wait instead of spinning.
+        WaitForSingleObject(mutex, INFINITE);
+        return;
+    }
+}
+
+AgentLock::~AgentLock() {
+    ReleaseMutex(LockMutex());
+}

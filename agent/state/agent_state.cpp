@@ -1,0 +1,82 @@
+#include "agent/state/agent_state.h"
+
+std::wstring panelIdentity;
+std::wstring detectEDID;
+std::wstring isODPanel;
+PanelEDID panelEDID;
+int32_t highRefreshRate = 0;
+int32_t lowRefreshRate = 0;
+
+std::wstring appliedODStatus;
+std::wstring currentODIcon;
+std::wstring temp_OD_Icon;
+HANDLE acpiDevice = nullptr;
+
+UINT modeChangeMessage = 0;
+bool reenumerateOnDeviceChange = false;
+bool isIntelCPU = false;
+int32_t lastACLineStatus = -1;
+bool isSuspended = false;
+bool isSessionLocked = false;
+char lastACDC[2] = {};
+char lastDCRefresh[2] = {};
+uint32_t refreshFlag = 0;
+int32_t monitorCount = 0;
+int32_t lastMonitorCount = 0;
+
+bool watchHWIDResultDeleted = false;
+bool watchIconDeleted = false;
+bool watchODResultDeleted = false;
+std::atomic<bool> watchODResultChanged{false};
+bool skipNextODResultChange = true;
+
+HINSTANCE hInst = nullptr;
+wchar_t windowTitle[100] = {};
+wchar_t windowClassName[100] = {};
+HANDLE registryWatchThread = nullptr;
+HANDLE folderWatchThread = nullptr;
+HPOWERNOTIFY lidSwitchNotify = nullptr;
+HPOWERNOTIFY monitorPowerNotify = nullptr;
+DEV_BROADCAST_DEVICEINTERFACE_W monitorInterfaceFilter = {};
+
+void ResetAgentState() {
+    panelIdentity.clear();
+    detectEDID.clear();
+    isODPanel.clear();
+    panelEDID = PanelEDID{};
+    highRefreshRate = 0;
+    lowRefreshRate = 0;
+    appliedODStatus.clear();
+    currentODIcon.clear();
+    temp_OD_Icon.clear();
+    acpiDevice = nullptr;
+    modeChangeMessage = 0;
+    reenumerateOnDeviceChange = false;
+    isIntelCPU = false;
+    lastACLineStatus = -1;
+    isSuspended = false;
+    isSessionLocked = false;
+    lastACDC[0] = lastACDC[1] = 0;
+    lastDCRefresh[0] = lastDCRefresh[1] = 0;
+    refreshFlag = 0;
+    monitorCount = 0;
+    lastMonitorCount = 0;
+    watchHWIDResultDeleted = false;
+    watchIconDeleted = false;
+    watchODResultDeleted = false;
+    watchODResultChanged = false;
+    skipNextODResultChange = true;
+    hInst = nullptr;
+    windowTitle[0] = 0;
+    windowClassName[0] = 0;
+    registryWatchThread = nullptr;
+    folderWatchThread = nullptr;
+    lidSwitchNotify = nullptr;
+    monitorPowerNotify = nullptr;
+    monitorInterfaceFilter = {};
+}
+
+bool IsDualRatePanel() {
+    int32_t difference = highRefreshRate - lowRefreshRate;
+    return difference > 3 || difference < -3;
+}

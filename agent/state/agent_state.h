@@ -1,0 +1,69 @@
+// The agent's process-wide state: one instance of each variable for the whole process.
+//
+// Most fields have a single writing thread after start-up. appliedODStatus, currentODIcon,
+// temp_OD_Icon and acpiDevice are shared by the window thread and the folder-watcher thread;
+// every use of them happens inside an AgentLock (agent_lock.h).
+#pragma once
+
+#include <windows.h>
+#include <dbt.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The panel's EDID as the display registry keys store it.
+struct PanelEDID {
+    std::vector<uint8_t> bytes;
+    uint32_t byteCount = 0;
+    bool found = false;
+};
+
+extern std::wstring panelIdentity;
+extern std::wstring detectEDID;
+extern std::wstring isODPanel;
+extern PanelEDID panelEDID;
+extern int32_t highRefreshRate;
+extern int32_t lowRefreshRate;
+
+// Shared with the folder-watcher thread: hold the AgentLock.
+extern std::wstring appliedODStatus;
+extern std::wstring currentODIcon;
+extern std::wstring temp_OD_Icon;
+extern HANDLE acpiDevice;
+
+extern UINT modeChangeMessage;
+extern bool reenumerateOnDeviceChange;
+extern bool isIntelCPU;
+extern int32_t lastACLineStatus;
+extern bool isSuspended;
+extern bool isSessionLocked;
+extern char lastACDC[2];
+extern char lastDCRefresh[2];
+extern uint32_t refreshFlag;
+extern int32_t monitorCount;
+extern int32_t lastMonitorCount;
+
+extern bool watchHWIDResultDeleted;
+extern bool watchIconDeleted;
+extern bool watchODResultDeleted;
+// Start-up may clear it just after the folder watcher has started.
+extern std::atomic<bool> watchODResultChanged;
+extern bool skipNextODResultChange;
+
+extern HINSTANCE hInst;
+extern wchar_t windowTitle[100];
+extern wchar_t windowClassName[100];
+extern HANDLE registryWatchThread;
+extern HANDLE folderWatchThread;
+extern HPOWERNOTIFY lidSwitchNotify;
+extern HPOWERNOTIFY monitorPowerNotify;
+extern DEV_BROADCAST_DEVICEINTERFACE_W monitorInterfaceFilter;
+
+// Puts every variable back to its value at process start; for tests that run the agent's
+// functions in-process. Closes nothing.
+void ResetAgentState();
+
+// A dual-rate panel's two rates differ by more than 3 Hz.
+bool IsDualRatePanel();

@@ -1,0 +1,23 @@
+#!/bin/bash
+# Prepares the private Wine prefix the tests run in: created once, headless (null graphics
+# driver), with the folders a notebook of the maker already has. Idempotent and quick after
+# the first run.
+set -euo pipefail
+prefix=${1:?usage: prepare-prefix.sh <prefix> [wine-loader]}
+loader=${2:-wine}
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+if [ ! -f "$prefix/.lumivane-ready" ]; then
+    mkdir -p "$prefix"
+    wineboot -i >/dev/null 2>&1 || true
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    wineserver -w
+    touch "$prefix/.lumivane-ready"
+fi
+# Parents of the data folder and of the configuration file exist on every notebook of the maker.
+mkdir -p "$prefix/drive_c/users/Public/Roaming/ZAVIK" "$prefix/drive_c/ProgramData/ZAVIK/Lumivane"
+# One wine server and its system processes stay up for the whole test run, started here with
+# their output detached: started by a test program instead, they would inherit CTest's
+# output pipe and hold the test open. The cleanup fixture ends them (wineserver -k).
+wineserver -p >/dev/null 2>&1 </dev/null
+"$loader" cmd /c exit >/dev/null 2>&1 </dev/null || true
