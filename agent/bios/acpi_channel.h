@@ -1,0 +1,33 @@
+// The BIOS, reached through the maker's ACPI driver at "\\.\ZVKACPI": one DeviceIoControl
+// exchange per request, naming a BIOS method ("DSTS" reads a device's status, "DEVS" sets
+// it) with 32-bit argument words; the answer is one 32-bit word.
+//
+// Callers serialise every use of acpiDevice with the AgentLock; nothing here locks.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+constexpr DWORD kAcpiControlCode = 0x0022240C;
+constexpr uint32_t kMethodDSTS = 0x53545344; // "DSTS"
+constexpr uint32_t kMethodDEVS = 0x53564544; // "DEVS"
+constexpr uint32_t kOverdriveDevice = 0x00050019;
+constexpr uint32_t kODPanelSupportDevice = 0x00050020;
+constexpr uint32_t kReenumerateDevice = 0x00090016;
+constexpr uint32_t kDevicePresentBit = 0x00010000;
+
+// Opens the device into acpiDevice (closing a handle still stored there first).
+bool InitializeZVKACPIDevice();
+// Closes acpiDevice when it holds a usable handle; true when it closed one.
+bool CloseZVKACPIDevice();
+// One exchange. replyLength: room in reply on entry, bytes copied on success.
+bool CallACPIMethod(uint32_t tag, const void* arguments, uint32_t argumentLength, void* reply,
+                    DWORD* replyLength);
+bool GetDeviceStatus(uint32_t deviceId, uint32_t* answer);
+bool SetDeviceState(uint32_t state, uint32_t* answer);
+
+// The channel's text interface: "1"/"0" switch overdrive, "2" panel identity, "3" overdrive
+// support, "4" overdrive state. Answers "FAIL" on every failure.
+std::wstring Notify_BIOS_SetOD(const std::wstring& request);

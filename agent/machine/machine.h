@@ -1,0 +1,35 @@
+// The machine boundary: power status, display devices and modes, the WMI rows that tell the
+// internal display, and fixed delays. The deliverable links the real Win32 implementation
+// (machine_win32.cpp); tests and the demonstration link the simulated notebook
+// (tools/simnotebook), whose state another process can change while the agent runs.
+// Everything above this boundary is the same code in both builds.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace machine {
+
+// GetSystemPowerStatus.
+bool GetPowerStatus(SYSTEM_POWER_STATUS* status);
+
+// EnumDisplayDevicesW, EnumDisplaySettingsW, ChangeDisplaySettingsExW (no window, no parameter).
+bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device);
+bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode);
+LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags);
+
+// One row of WmiMonitorConnectionParams in ROOT\wmi.
+struct MonitorConnection {
+    std::wstring instanceName;
+    uint32_t videoOutputTechnology = 0;
+};
+// The rows in the order the query returns them; false when the query could not run.
+bool QueryMonitorConnections(std::vector<MonitorConnection>* rows);
+
+// Sleep.
+void Delay(DWORD milliseconds);
+
+} // namespace machine

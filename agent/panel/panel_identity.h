@@ -1,0 +1,18 @@
+// Which display is the built-in panel (WMI), whether it supports overdrive (BIOS), and its
+// EDID (display registry keys). Runs on the window thread during start-up.
+#pragma once
+
+#include "agent/state/agent_state.h"
+
+#include <string>
+
+// Second component of the first internal display's WMI InstanceName, or "".
+std::wstring GetInternalPanelIdentity();
+// Third component of the same InstanceName, or "".
+std::wstring GetInternalPanelInstance();
+// The EDID under HKLM\SYSTEM\CurrentControlSet\Enum\DISPLAY\<identity>\<instance>\<first>.
+PanelEDID ReadPanelEDID(const std::wstring& identity);
+// Sets the watch flags, prepares the data folder, asks the BIOS for the panel identity and
+// overdrive support into detectEDID and isODPanel, and records the verdict.
+void DetectODPanel();
+void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCopy);
