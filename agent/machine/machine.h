@@ -17,6 +17,10 @@ namespace machine {
 bool GetPowerStatus(SYSTEM_POWER_STATUS* status);
 
 // EnumDisplayDevicesW, EnumDisplaySettingsW, ChangeDisplaySettingsExW (no window, no parameter).
+// The platform's headers make these three names macros for their W forms, so the functions
+// are really machine::EnumDisplayDevicesW and so on; callers write machine::EnumDisplayDevices
+// and implementations call the platform as ::EnumDisplayDevicesW. The size fields (cb 840,
+// dmSize 220) are set inside.
 bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device);
 bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode);
 LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags);

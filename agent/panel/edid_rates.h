@@ -5,8 +5,21 @@
 #include "agent/panel/panel_config.h"
 #include "agent/state/agent_state.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
+
+constexpr size_t kEDIDBaseBlockSize = 128;
+constexpr size_t kFirstTimingOffset = 54;
+constexpr size_t kSecondTimingOffset = 72;
+constexpr size_t kExtensionCountOffset = 126;
+
+// Whether the EDID holds a whole base block; nothing is read from a shorter one.
+bool HasEDIDBaseBlock(const PanelEDID& edid);
+// Refresh rate of the 18-byte descriptor at offset (54 or 72). 0 for a descriptor that is no
+// timing (a display descriptor, a pixel clock under 10 MHz, no active width or height) and
+// for an EDID without a whole base block.
+int32_t ComputeTimingDescriptorRate(const PanelEDID& edid, size_t offset);
 
 // (higher, lower) of the descriptors at offsets 54 and 72; 0 for a descriptor that is no timing.
 std::pair<int32_t, int32_t> ComputeEDIDRefreshRates(const PanelEDID& edid);
@@ -16,6 +29,10 @@ struct PanelRefreshRates {
     int32_t high = 0;
     int32_t low = 0;
 };
+// ReadPanelConfig for the EDID's manufacturer and product words; not found for an EDID
+// without a whole base block.
+PanelRates LookUpPanelConfig(const PanelEDID& edid);
+
 // What start-up sets as highRefreshRate and lowRefreshRate, given the EDID and the
-// configuration file's answer for it.
+// configuration file's answer for it. Both 0 for a missing or short EDID not listed in the file.
 PanelRefreshRates DeterminePanelRates(const PanelEDID& edid, const PanelRates& configured);

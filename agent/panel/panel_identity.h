@@ -2,10 +2,17 @@
 // EDID (display registry keys). Runs on the window thread during start-up.
 #pragma once
 
+#include "agent/machine/machine.h"
 #include "agent/state/agent_state.h"
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
+// Pure part of the WMI search: component `component` (0-based) of the InstanceName of the first
+// internal display (0x80000000 or 11; a name without components is no display), or "".
+std::wstring SelectInternalPanelComponent(const std::vector<machine::MonitorConnection>& rows,
+                                          size_t component);
 // Second component of the first internal display's WMI InstanceName, or "".
 std::wstring GetInternalPanelIdentity();
 // Third component of the same InstanceName, or "".

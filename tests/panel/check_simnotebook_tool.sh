@@ -1,0 +1,29 @@
+#!/bin/bash
+# simnotebook.exe changes the simulated notebook that another process reads.
+#   check_simnotebook_tool.sh <wine-run.sh> <simnotebook.exe>
+set -uo pipefail
+run=${1:?} tool=${2:?}
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+sim() { "$run" "$tool" "$@" | tr -d '\r'; }
+
+sim reset || fail "reset"
+out=$(sim show)
+echo "$out" | grep -q "ACLineStatus=1 " || fail "default power: $out"
+echo "$out" | grep -q "current=1920x1080x32@144" || fail "default mode: $out"
+echo "$out" | grep -q 'DISPLAY\\AUO519D\\5&1a2b3c4d&0&UID4352_0 0x80000000' || fail "wmi: $out"
+
+sim power 0 && sim monitors 2 && sim current 0 1920x1080x32@60 && sim modetakes 0 0 &&
+    sim wmi 'DISPLAY\EXT0001\1&1_0:10' 'DISPLAY\ABC1234\x_0:0xB' || fail "setters"
+out=$(sim show)
+echo "$out" | grep -q "ACLineStatus=0 " || fail "power 0: $out"
+echo "$out" | grep -q 'adapter 1: \\\\.\\DISPLAY2' || fail "monitors 2: $out"
+echo "$out" | grep -q "takes=0 current=1920x1080x32@60" || fail "current: $out"
+echo "$out" | grep -q 'ABC1234\\x_0 0x0000000B' || fail "wmi rows: $out"
+
+sim power 7x >/dev/null 2>&1 && fail "bad argument accepted"
+sim bogus >/dev/null 2>&1 && fail "unknown command accepted"
+
+sim reset
+echo "$failures failures"
+[ $failures -eq 0 ]

@@ -1,0 +1,110 @@
+// FRQ_Config.txt lines and files. Files are written to the temporary folder; the fixed path
+// is covered by the machine tests, which hold the lock for it.
+#include "agent/panel/panel_config.h"
+#include "tests/support/test_support.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+constexpr uint32_t kManufacturer = 0xE509;
+constexpr uint32_t kProduct = 0x0A1B;
+
+std::wstring TempConfigPath() {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + L"lumivane_frq_" + std::to_wstring(GetCurrentProcessId()) +
+           L".txt";
+}
+
+PanelRates ReadTempConfig(const std::string& content) {
+    std::wstring path = TempConfigPath();
+    testsupport::WriteFileBytes(path, content);
+    // EDID bytes 8..11 of the panel E509 / 0A1B.
+    PanelRates rates = ReadPanelConfigFile(path, 0x09, 0xE5, 0x1B, 0x0A);
+    DeleteFileW(path.c_str());
+    return rates;
+}
+
+} // namespace
+
+TEST(MatchPanelConfigLine, Lines) {
+    const struct {
+        const wchar_t* line;
+        bool match;
+        int32_t first;
+        int32_t second;
+    } cases[] = {
+        {L"E509,0A1B,165,60\n", true, 165, 60},
+        {L"e509 , 0xa1b , 165 , 60\n", true, 165, 60},
+        {L"E509,0A1B,60,165", true, 60, 165},
+        {L",,E509,,0A1B,165,,60", true, 165, 60},
+        {L"E509,0A1B,165,60,30", true, 165, 60},
+        {L" \tE509,0X0A1B,+165,60", true, 165, 60},
+        {L"E509,0A1B,abc,60", true, 0, 60},
+        {L"09E5,0A1B,165,60", false, 0, 0},
+        {L"E509,1B0A,165,60", false, 0, 0},
+        {L"1E509,0A1B,165,60", false, 0, 0},
+        {L"FFFFFFFFFFE509,0A1B,165,60", false, 0, 0},
+        {L"-E509,0A1B,165,60", false, 0, 0},
+        {L"E509,0A1B,165", false, 0, 0},
+        {L"E509,0A1B,165,", false, 0, 0},
+        {L"E509,0A1B", false, 0, 0},
+        {L"E509", false, 0, 0},
+        {L",,,,", false, 0, 0},
+        {L"", false, 0, 0},
+        {L"\n", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "line \"" << std::wstring(c.line).c_str() << "\"");
+        PanelRates rates;
+        EXPECT_EQ(c.match, MatchPanelConfigLine(c.line, kManufacturer, kProduct, &rates));
+        EXPECT_EQ(c.match, rates.found);
+        EXPECT_EQ(c.first, rates.firstRate);
+        EXPECT_EQ(c.second, rates.secondRate);
+    }
+}
+
+TEST(ReadPanelConfigFile, Files) {
+    const std::string longLineAfterPiece =
+        std::string(1023, ',') + "E509,0A1B,165,60" + std::string(2000 - 1023 - 16, ' ') + "\n";
+    const std::string longLineAcrossPieces =
+        std::string(1020, ',') + "E509,0A1B,165,60" + std::string(2000 - 1020 - 16, ' ') + "\n";
+    const struct {
+        const char* name;
+        std::string content;
+        bool found;
+        int32_t first;
+        int32_t second;
+    } cases[] = {
+        {"first match wins", "E509,0A1B,165,60\nE509,0A1B,144,60\n", true, 165, 60},
+        {"other panels first", "AF06,519D,144,60\r\nE509,0A1C,120,60\r\nE509,0A1B,165,48\r\n", true,
+         165, 48},
+        {"only other panels", "AF06,519D,144,60\nE509,0A1C,120,60\n", false, 0, 0},
+        {"empty file", "", false, 0, 0},
+        {"last line without line end", "x\nE509,0A1B,120,48", true, 120, 48},
+        {"three fields borrow nothing", "E509,0A1C,144,60\nE509,0A1B,165\n", false, 0, 0},
+        {"two fields then a full line", "E509,0A1B\nE509,0A1B,120,60\n", true, 120, 60},
+        {"2000 characters: second piece", longLineAfterPiece, true, 165, 60},
+        {"2000 characters: split panel", longLineAcrossPieces, false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PanelRates rates = ReadTempConfig(c.content);
+        EXPECT_EQ(c.found, rates.found);
+        EXPECT_EQ(c.first, rates.firstRate);
+        EXPECT_EQ(c.second, rates.secondRate);
+    }
+}
+
+TEST(ReadPanelConfigFile, MissingFileIsNotFound) {
+    PanelRates rates =
+        ReadPanelConfigFile(L"C:\\no\\such\\folder\\FRQ_Config.txt", 0x09, 0xE5, 0x1B, 0x0A);
+    EXPECT_FALSE(rates.found);
+    EXPECT_EQ(0, rates.firstRate);
+    EXPECT_EQ(0, rates.secondRate);
+}

@@ -1,0 +1,57 @@
+#include "tools/panelcheck/panel_report.h"
+
+#include "agent/panel/edid_rates.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int32_t kDualRateMargin = 3;
+
+std::string Hex4(uint32_t word) {
+    char text[8];
+    snprintf(text, sizeof text, "%04X", word);
+    return text;
+}
+
+std::string Line(const char* key, const std::string& value) {
+    return std::string(key) + ": " + value + "\n";
+}
+
+std::string Number(long long value) {
+    return std::to_string(value);
+}
+
+} // namespace
+
+std::string FormatPanelReport(const PanelEDID& edid, const PanelRates& configured) {
+    const std::vector<uint8_t>& b = edid.bytes;
+    uint32_t manufacturer = b[9] * 256u + b[8];
+    uint32_t product = b[11] * 256u + b[10];
+    int32_t rate1 = ComputeTimingDescriptorRate(edid, kFirstTimingOffset);
+    int32_t rate2 = ComputeTimingDescriptorRate(edid, kSecondTimingOffset);
+    uint8_t extensions = b[kExtensionCountOffset];
+    PanelRefreshRates rates = DeterminePanelRates(edid, configured);
+    int32_t difference = rates.high - rates.low;
+
+    std::string report;
+    report += Line("manufacturer", Hex4(manufacturer));
+    report += Line("product", Hex4(product));
+    report += Line("extensions", Number(extensions));
+    report += Line("rate1", Number(rate1));
+    report += Line("rate2", Number(rate2));
+    report += Line("source", configured.found ? "config" : extensions == 0 ? "edid" : "none");
+    report += Line("high", Number(rates.high));
+    report += Line("low", Number(rates.low));
+    report += Line("dual-rate",
+                   difference > kDualRateMargin || difference < -kDualRateMargin ? "yes" : "no");
+    if (rate1 != 0 && rate2 != 0) {
+        // The line that would list this panel, e.g. one whose EDID has extension blocks.
+        std::pair<int32_t, int32_t> snapped = SnapRatePair(rate1, rate2);
+        report += Line("config-line", Hex4(manufacturer) + "," + Hex4(product) + "," +
+                                          Number(std::max(snapped.first, snapped.second)) + "," +
+                                          Number(std::min(snapped.first, snapped.second)));
+    }
+    return report;
+}

@@ -1,0 +1,185 @@
+// The machine boundary on the simulated notebook: every call reads the state from the
+// simulator's registry key (simnotebook.h), so another process can change the machine while
+// the agent runs. Mode changes and delays are appended to the record; delays are not slept
+// unless DelayScalePercent asks for real time.
+#include "agent/machine/machine.h"
+
+#include "tools/simnotebook/simnotebook.h"
+
+#include <cwchar>
+
+namespace machine {
+
+namespace {
+
+constexpr WORD kDevModeSize = 220;
+constexpr BYTE kBatteryHigh = 1;
+constexpr BYTE kBatteryCharging = 8;
+constexpr BYTE kSimBatteryPercent = 80;
+constexpr DWORD kSimBatterySeconds = 7200;
+constexpr DWORD kUnknownLifeTime = 0xFFFFFFFF;
+
+template <size_t N> void CopyText(wchar_t (&target)[N], const std::wstring& text) {
+    size_t count = text.size() < N - 1 ? text.size() : N - 1;
+    wmemcpy(target, text.c_str(), count);
+    target[count] = L'\0';
+}
+
+// The adapter a display call names: a null name means the primary display, adapter 0.
+// Device names compare without regard to case, as the platform's do.
+int FindAdapter(const std::vector<simnotebook::Adapter>& adapters, const wchar_t* deviceName) {
+    if (deviceName == nullptr) {
+        return adapters.empty() ? -1 : 0;
+    }
+    for (size_t i = 0; i < adapters.size(); ++i) {
+        if (_wcsicmp(adapters[i].deviceName.c_str(), deviceName) == 0) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void FillDevice(DISPLAY_DEVICEW* device, const std::wstring& name, const std::wstring& text,
+                const std::wstring& id, DWORD stateFlags) {
+    DWORD size = device->cb;
+    ZeroMemory(device, sizeof *device);
+    device->cb = size;
+    CopyText(device->DeviceName, name);
+    CopyText(device->DeviceString, text);
+    CopyText(device->DeviceID, id);
+    device->StateFlags = stateFlags;
+}
+
+void FillMode(DEVMODEW* mode, const simnotebook::Adapter& adapter,
+              const simnotebook::Mode& values) {
+    ZeroMemory(mode, sizeof *mode);
+    mode->dmSize = kDevModeSize;
+    mode->dmSpecVersion = DM_SPECVERSION;
+    CopyText(mode->dmDeviceName, adapter.deviceString);
+    mode->dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY |
+                     DM_DISPLAYFLAGS | DM_POSITION | DM_DISPLAYORIENTATION;
+    mode->dmPelsWidth = values.width;
+    mode->dmPelsHeight = values.height;
+    mode->dmBitsPerPel = values.bitsPerPixel;
+    mode->dmDisplayFrequency = values.frequency;
+}
+
+} // namespace
+
+bool GetPowerStatus(SYSTEM_POWER_STATUS* status) {
+    if (simnotebook::GetPowerStatusFails()) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return false;
+    }
+    BYTE line = simnotebook::GetACLineStatus();
+    ZeroMemory(status, sizeof *status);
+    status->ACLineStatus = line;
+    status->BatteryFlag = line == 1 ? kBatteryCharging : kBatteryHigh;
+    status->BatteryLifePercent = kSimBatteryPercent;
+    status->BatteryLifeTime = line == 1 ? kUnknownLifeTime : kSimBatterySeconds;
+    status->BatteryFullLifeTime = kUnknownLifeTime;
+    return true;
+}
+
+bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
+    std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
+    if (deviceName == nullptr) {
+        if (index >= adapters.size()) {
+            return false;
+        }
+        const simnotebook::Adapter& adapter = adapters[index];
+        FillDevice(device, adapter.deviceName, adapter.deviceString, adapter.deviceID,
+                   adapter.stateFlags);
+        return true;
+    }
+    int found = FindAdapter(adapters, deviceName);
+    if (found < 0) {
+        return false;
+    }
+    const std::vector<simnotebook::Monitor>& monitors = adapters[found].monitors;
+    if (index >= monitors.size()) {
+        return false;
+    }
+    const simnotebook::Monitor& monitor = monitors[index];
+    FillDevice(device, monitor.deviceName, monitor.deviceString, monitor.deviceID,
+               monitor.stateFlags);
+    return true;
+}
+
+bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
+    std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
+    int found = FindAdapter(adapters, deviceName);
+    if (found < 0) {
+        return false;
+    }
+    const simnotebook::Adapter& adapter = adapters[found];
+    if (modeNumber == ENUM_CURRENT_SETTINGS || modeNumber == ENUM_REGISTRY_SETTINGS) {
+        if (!adapter.hasCurrentMode) {
+            return false;
+        }
+        FillMode(mode, adapter, adapter.currentMode);
+        return true;
+    }
+    if (modeNumber >= adapter.modes.size()) {
+        return false;
+    }
+    FillMode(mode, adapter, adapter.modes[modeNumber]);
+    return true;
+}
+
+LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
+    std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
+    simnotebook::Event event;
+    event.kind = simnotebook::EventKind::ModeChange;
+    event.adapter = FindAdapter(adapters, deviceName);
+    event.flags = flags;
+    if (mode != nullptr) {
+        event.mode = simnotebook::Mode{mode->dmPelsWidth, mode->dmPelsHeight, mode->dmBitsPerPel,
+                                       mode->dmDisplayFrequency};
+    }
+    LONG result = DISP_CHANGE_SUCCESSFUL;
+    if (event.adapter < 0) {
+        result = DISP_CHANGE_BADPARAM;
+    } else if (mode == nullptr) {
+        // Return to the registry's mode: nothing changes in the simulation.
+    } else if (!adapters[event.adapter].modeChangeTakesEffect) {
+        result = DISP_CHANGE_FAILED;
+    } else {
+        // Like a driver, the simulated adapter takes only a mode it lists.
+        result = DISP_CHANGE_BADMODE;
+        for (const simnotebook::Mode& listed : adapters[event.adapter].modes) {
+            if (listed == event.mode) {
+                simnotebook::SetCurrentMode(static_cast<size_t>(event.adapter), listed);
+                result = DISP_CHANGE_SUCCESSFUL;
+                break;
+            }
+        }
+    }
+    event.result = result;
+    simnotebook::AppendEvent(event);
+    return result;
+}
+
+bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
+    rows->clear();
+    if (simnotebook::GetWmiQueryFails()) {
+        return false;
+    }
+    for (const simnotebook::WmiRow& row : simnotebook::GetWmiRows()) {
+        rows->push_back(MonitorConnection{row.instanceName, row.videoOutputTechnology});
+    }
+    return true;
+}
+
+void Delay(DWORD milliseconds) {
+    simnotebook::Event event;
+    event.kind = simnotebook::EventKind::Delay;
+    event.milliseconds = milliseconds;
+    simnotebook::AppendEvent(event);
+    uint32_t scale = simnotebook::GetDelayScalePercent();
+    if (scale != 0) {
+        Sleep(static_cast<DWORD>(static_cast<uint64_t>(milliseconds) * scale / 100));
+    }
+}
+
+} // namespace machine
