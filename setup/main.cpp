@@ -1,3 +1,6 @@
-int wmain(int argc, wchar_t**) {
-    return argc < 2 ? -1 : 0;
+// Stagehand: the console setup tool the product's installer runs, one command per run.
+#include "setup/commands.h"
+
+int wmain(int argc, wchar_t** argv) {
+    return RunSetupCommand(argc, argv);
 }

@@ -1,0 +1,78 @@
+// The agent is known only by its program file name: ended by name at removal, started by its
+// full path beside the setup tool at commit time.
+#include "setup/agent_process.h"
+
+#include "setup/owners.h"
+
+#include <tlhelp32.h>
+
+#include <cwchar>
+#include <vector>
+
+const wchar_t kAgentFileName[] = L"Lumivane.exe";
+
+namespace {
+
+// The exit code an ended agent reports; the installer's logs know it.
+constexpr UINT kEndedAgentExitCode = 9;
+// Longest path the platform hands out, so that a long install path is seen whole rather than
+// cut at MAX_PATH and then mistaken for a shorter one.
+constexpr DWORD kLongestModulePath = 32768;
+
+} // namespace
+
+void EndAgentProcesses() {
+    SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
+    if (!snapshot.valid()) {
+        return;
+    }
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL found = Process32FirstW(snapshot.get(), &entry); found;
+         found = Process32NextW(snapshot.get(), &entry)) {
+        // Name only and case-sensitive: the agent is always started under this exact name.
+        if (wcscmp(entry.szExeFile, kAgentFileName) != 0) {
+            continue;
+        }
+        KernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        if (process.valid()) {
+            (void)TerminateProcess(process.get(), kEndedAgentExitCode);
+        }
+    }
+}
+
+DWORD StartAgent(const std::wstring& agentPath) {
+    // The program is named explicitly so that no search runs: a Lumivane.exe in the current
+    // folder or on the path is never started in place of the one beside this tool. The command
+    // line quotes it because install folders usually contain spaces.
+    std::wstring commandText = L"\"" + agentPath + L"\"";
+    std::vector<wchar_t> commandLine(commandText.begin(), commandText.end());
+    commandLine.push_back(L'\0');
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(agentPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+        return GetLastError();
+    }
+    // Not waited for: the agent runs on after the setup tool ends.
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ERROR_SUCCESS;
+}
+
+std::wstring OwnProgramFolder() {
+    std::vector<wchar_t> buffer(kLongestModulePath);
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) {
+        return std::wstring();
+    }
+    std::wstring path(buffer.data(), length);
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return std::wstring();
+    }
+    return path.substr(0, separator + 1);
+}

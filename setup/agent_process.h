@@ -1,0 +1,20 @@
+// Starting and ending the agent's processes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The agent's program file name; processes are recognised by it.
+extern const wchar_t kAgentFileName[];
+
+// Ends every process whose program file name is exactly "Lumivane.exe" with exit code 9.
+// Processes that cannot be opened for termination are left running.
+void EndAgentProcesses();
+
+// Starts the program at agentPath without a console window and without waiting for it.
+// Returns ERROR_SUCCESS or the platform's error code.
+DWORD StartAgent(const std::wstring& agentPath);
+
+// Folder of this program's own file with a trailing backslash; empty when it cannot be told.
+std::wstring OwnProgramFolder();

@@ -1,0 +1,102 @@
+// The three commands the product's installer runs. Failures are printed, never reported by the
+// exit code: the installer only logs the output. The folder text is a plain prefix of every path
+// built from it, so paths are checked against the 260-character buffers before anything is done.
+#include "setup/commands.h"
+
+#include "setup/agent_process.h"
+#include "setup/install_files.h"
+#include "setup/logon_task.h"
+#include "setup/setup_limits.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr int kExitNoCommand = -1;
+constexpr int kExitDone = 0;
+
+// The agent path for a folder text: the folder prefix followed by the agent's file name; a
+// folder text that would make it too long is refused with a message and false.
+bool BuildAgentPath(const wchar_t* folder, std::wstring& agentPath) {
+    if (wcslen(folder) > kMaxPathChars) {
+        printf("The folder argument is longer than %u characters; nothing was done.\n",
+               static_cast<unsigned>(kMaxPathChars));
+        return false;
+    }
+    agentPath = std::wstring(folder) + kAgentFileName;
+    if (agentPath.size() > kMaxPathChars) {
+        printf("The agent path would be longer than %u characters; nothing was done.\n",
+               static_cast<unsigned>(kMaxPathChars));
+        return false;
+    }
+    return true;
+}
+
+void RunInstall(const wchar_t* folder) {
+    printf("Install Setup\n");
+    std::wstring agentPath;
+    if (!BuildAgentPath(folder, agentPath)) {
+        return;
+    }
+    wprintf(L"Path: %ls\n", agentPath.c_str());
+    // The result is printed by the routine itself; the installer carries on either way.
+    (void)RegisterLogonTask(TaskMode::Install, agentPath.c_str());
+}
+
+void RunUninstall(const wchar_t* folder) {
+    printf("Uninstall Setup\n");
+    std::wstring agentPath;
+    // The agent path is the longest path built from the folder text alone, so this check also
+    // covers the sweep's search pattern.
+    if (!BuildAgentPath(folder, agentPath)) {
+        return;
+    }
+    wprintf(L"Path: %ls\n", agentPath.c_str());
+    // The agent goes first: its program file cannot be deleted while it runs.
+    EndAgentProcesses();
+    (void)RegisterLogonTask(TaskMode::Uninstall, agentPath.c_str());
+    // Without a named folder the sweep would fall on the current folder: it is left out.
+    if (folder[0] != L'\0') {
+        SweepInstallFolder(folder);
+    }
+    RemoveLastStateFiles();
+}
+
+void RunCommit() {
+    printf("Test Confirm function");
+    // The agent beside this tool, by its full path: the platform's search for a bare name
+    // would also look in the current folder.
+    const std::wstring folder = OwnProgramFolder();
+    const std::wstring agentPath = folder + kAgentFileName;
+    if (folder.empty() || agentPath.size() > kMaxPathChars) {
+        printf("The agent path is unknown or longer than %u characters; the agent was not "
+               "started.\n",
+               static_cast<unsigned>(kMaxPathChars));
+        return;
+    }
+    const DWORD error = StartAgent(agentPath);
+    if (error != ERROR_SUCCESS) {
+        printf("CreateProcess failed (%d).\n", static_cast<int>(error));
+    }
+}
+
+} // namespace
+
+int RunSetupCommand(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        return kExitNoCommand;
+    }
+    const wchar_t* command = argv[1];
+    const wchar_t* folder = argc > 2 ? argv[2] : L"";
+    if (_wcsicmp(command, L"/Install") == 0) {
+        RunInstall(folder);
+    } else if (_wcsicmp(command, L"/Uninstall") == 0) {
+        RunUninstall(folder);
+    } else if (_wcsicmp(command, L"/Commit") == 0) {
+        // The folder argument plays no part here: the agent lies beside this tool.
+        RunCommit();
+    }
+    return kExitDone;
+}

@@ -1,0 +1,228 @@
+// Registers the agent's logon task through the Task Scheduler 2.0 COM interfaces.
+//
+// The routine deletes the old task before anything else, so a failed install leaves no task at
+// all rather than a stale one. Most failures end the routine; the three principal settings and
+// the trigger identifier are allowed to fail because the task still works without them. Every
+// interface is held by an owner declared after the COM guard, so each of the many early returns
+// releases them before CoUninitialize.
+#include "setup/logon_task.h"
+
+#include "setup/owners.h"
+#include "setup/setup_limits.h"
+#include "setup/task_scheduler.h"
+
+#include <cstdio>
+#include <cwchar>
+
+namespace {
+
+const wchar_t kTaskName[] = L"Lumivane";
+const wchar_t kRootFolder[] = L"\\";
+const wchar_t kAuthor[] = L"Zavik Devices Inc";
+const wchar_t kPrincipalId[] = L"Lumivane_Principle1";
+const wchar_t kTriggerId[] = L"Lumivane_Trigger1";
+const wchar_t kNoTimeLimit[] = L"PT0S";
+// Well-known identifier of the local Administrators group: any member's logon qualifies.
+const wchar_t kAdministratorsGroup[] = L"S-1-5-32-544";
+
+// Earlier releases passed 1 rather than VARIANT_TRUE; the scheduler takes any non-zero value as
+// true, and keeping 1 keeps the registered task identical across releases.
+constexpr VARIANT_BOOL kStartWhenAvailable = 1;
+
+bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
+                  const wchar_t* agentPath) {
+    ComPtr<ITaskDefinition> definition;
+    HRESULT hr = service->NewTask(0, definition.put());
+    // The service is not needed past this point, whatever NewTask answered.
+    service.reset();
+    if (FAILED(hr)) {
+        printf("Failed to create a task definition: %ld\n", hr);
+        return false;
+    }
+
+    {
+        ComPtr<IRegistrationInfo> info;
+        hr = definition->get_RegistrationInfo(info.put());
+        if (FAILED(hr)) {
+            printf("Cannot get identification pointer: %ld\n", hr);
+            return false;
+        }
+        hr = info->put_Author(Bstr(kAuthor).get());
+        if (FAILED(hr)) {
+            printf("Cannot put identification info: %ld\n", hr);
+            return false;
+        }
+    }
+
+    {
+        // Without a principal the task keeps the scheduler's defaults; that is not fatal.
+        ComPtr<IPrincipal> principal;
+        if (SUCCEEDED(definition->get_Principal(principal.put()))) {
+            if (FAILED(principal->put_Id(Bstr(kPrincipalId).get()))) {
+                printf("Failed to put principle id!\n");
+            }
+            if (FAILED(principal->put_LogonType(TASK_LOGON_INTERACTIVE_TOKEN))) {
+                printf("Failed to put principle logon type!\n");
+            }
+            if (FAILED(principal->put_RunLevel(TASK_RUNLEVEL_HIGHEST))) {
+                printf("Failed to put principle run level!\n");
+            }
+        }
+    }
+
+    {
+        ComPtr<ITaskSettings> settings;
+        hr = definition->get_Settings(settings.put());
+        if (FAILED(hr)) {
+            printf("Cannot get settings pointer: %ld\n", hr);
+            return false;
+        }
+        {
+            ComPtr<IIdleSettings> idleSettings;
+            hr = settings->get_IdleSettings(idleSettings.put());
+            if (FAILED(hr)) {
+                printf("Cannot get idle setting information: %ld\n", hr);
+                return false;
+            }
+            hr = idleSettings->put_StopOnIdleEnd(VARIANT_FALSE);
+            if (FAILED(hr)) {
+                printf("Cannot put idle setting information: %ld\n", hr);
+                return false;
+            }
+        }
+        // The scheduler's defaults would do for these; their results are deliberately ignored.
+        (void)settings->put_StartWhenAvailable(kStartWhenAvailable);
+        (void)settings->put_DisallowStartIfOnBatteries(VARIANT_FALSE);
+        (void)settings->put_RunOnlyIfIdle(VARIANT_FALSE);
+        (void)settings->put_RunOnlyIfNetworkAvailable(VARIANT_FALSE);
+        (void)settings->put_StopIfGoingOnBatteries(VARIANT_FALSE);
+        hr = settings->put_ExecutionTimeLimit(Bstr(kNoTimeLimit).get());
+        if (FAILED(hr)) {
+            printf("Cannot put setting info: %ld\n", hr);
+            return false;
+        }
+    }
+
+    {
+        ComPtr<ITrigger> trigger;
+        {
+            ComPtr<ITriggerCollection> triggers;
+            hr = definition->get_Triggers(triggers.put());
+            if (FAILED(hr)) {
+                printf("Cannot get trigger collection: %ld\n", hr);
+                return false;
+            }
+            hr = triggers->Create(TASK_TRIGGER_LOGON, trigger.put());
+            if (FAILED(hr)) {
+                printf("Cannot create the trigger: %ld\n", hr);
+                return false;
+            }
+        }
+        ComPtr<ILogonTrigger> logonTrigger;
+        hr = trigger->QueryInterface(kIidLogonTrigger, logonTrigger.put_void());
+        trigger.reset();
+        if (FAILED(hr)) {
+            printf("QueryInterface call failed for ILogonTrigger: %ld\n", hr);
+            return false;
+        }
+        // The identifier only names the trigger; the task works without it.
+        hr = logonTrigger->put_Id(Bstr(kTriggerId).get());
+        if (FAILED(hr)) {
+            printf("Cannot put the trigger ID: %ld\n", hr);
+        }
+    }
+
+    {
+        ComPtr<IAction> action;
+        {
+            ComPtr<IActionCollection> actions;
+            hr = definition->get_Actions(actions.put());
+            if (FAILED(hr)) {
+                printf("Cannot get Task collection pointer: %ld\n", hr);
+                return false;
+            }
+            hr = actions->Create(TASK_ACTION_EXEC, action.put());
+            if (FAILED(hr)) {
+                printf("Cannot create the action: %ld\n", hr);
+                return false;
+            }
+        }
+        ComPtr<IExecAction> execAction;
+        hr = action->QueryInterface(kIidExecAction, execAction.put_void());
+        action.reset();
+        if (FAILED(hr)) {
+            printf("QueryInterface call failed for IExecAction: %ld\n", hr);
+            return false;
+        }
+        hr = execAction->put_Path(Bstr(agentPath).get());
+        if (FAILED(hr)) {
+            printf("Cannot set path of executable: %ld\n", hr);
+            return false;
+        }
+    }
+
+    ComPtr<IRegisteredTask> registeredTask;
+    hr = rootFolder->RegisterTaskDefinition(
+        Bstr(kTaskName).get(), definition.get(), TASK_CREATE_OR_UPDATE,
+        Variant::Text(kAdministratorsGroup).get(), Variant().get(), TASK_LOGON_GROUP,
+        Variant::Text(L"").get(), registeredTask.put());
+    if (FAILED(hr)) {
+        const DWORD lastError = GetLastError();
+        printf("Getlasterror = %d\n", static_cast<int>(lastError));
+        printf("Error saving the Task : %08lX\n", static_cast<unsigned long>(hr));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool RegisterLogonTask(TaskMode mode, const wchar_t* agentPath) {
+    // The command checks its paths first; this guards the 260-character limit for any caller.
+    if (wcslen(agentPath) > kMaxPathChars) {
+        printf("The agent path is longer than %u characters; the task was not changed.\n",
+               static_cast<unsigned>(kMaxPathChars));
+        return false;
+    }
+
+    // Declared first so that it is destroyed last, after every interface below.
+    ComInitialization com = InitializeCom();
+    if (FAILED(com.result())) {
+        printf("AgingScheduler: CoInitialize failed: %ld\n", com.result());
+        return false;
+    }
+
+    wchar_t path[kMaxPathChars + 1];
+    wmemcpy(path, agentPath, wcslen(agentPath) + 1);
+
+    ComPtr<ITaskService> service;
+    HRESULT hr = CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                  kIidTaskService, service.put_void());
+    if (FAILED(hr)) {
+        printf("Failed to create an instance of ITaskService: %ld\n", hr);
+        return false;
+    }
+
+    // Empty variants: this machine, the current user, no domain, no password.
+    hr = service->Connect(Variant().get(), Variant().get(), Variant().get(), Variant().get());
+    if (FAILED(hr)) {
+        printf("ITaskService::Connect failed: %ld\n", hr);
+        return false;
+    }
+
+    ComPtr<ITaskFolder> rootFolder;
+    hr = service->GetFolder(Bstr(kRootFolder).get(), rootFolder.put());
+    if (FAILED(hr)) {
+        printf("Cannot get Root Folder pointer: %ld\n", hr);
+        return false;
+    }
+
+    // The task may not exist; either way the name is free afterwards or the registration below
+    // replaces it.
+    (void)rootFolder->DeleteTask(Bstr(kTaskName).get(), 0);
+
+    if (mode == TaskMode::Uninstall) {
+        return true;
+    }
+    return RegisterTask(rootFolder.get(), service, path);
+}

@@ -1,0 +1,13 @@
+// How the tests and the agent stand-in talk: two named events and one registry value.
+#pragma once
+
+#include <windows.h>
+
+// Auto-reset; set once by every stub that has started and recorded its path.
+constexpr wchar_t kAgentStubStartedEvent[] = L"LumivaneAgentStubStarted";
+// Manual-reset; set by the test to let every stub end with exit code 0.
+constexpr wchar_t kAgentStubStopEvent[] = L"LumivaneAgentStubStop";
+// HKCU key whose value holds the full path of the stub started last.
+constexpr wchar_t kAgentStubKey[] = L"Software\\LumivaneAgentStub";
+constexpr wchar_t kAgentStubStartedValue[] = L"LastStarted";
+constexpr DWORD kAgentStubLifetimeMs = 120000;

@@ -1,0 +1,212 @@
+// "/Uninstall": ending the agent's processes, deleting the task, sweeping the named folder,
+// and removing the data folder only after both last-state files went.
+#include "tests/setup/setup_harness.h"
+#include "tests/support/test_support.h"
+#include "tools/taskdouble/taskdouble_client.h"
+
+#include <gtest/gtest.h>
+
+using setuptest::FileExists;
+using setuptest::FolderExists;
+using setuptest::Narrow;
+using setuptest::RunStagehand;
+using setuptest::TempFolder;
+using setuptest::WriteTextFile;
+using testsupport::DataPath;
+
+namespace {
+
+const wchar_t kTaskName[] = L"Lumivane";
+const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
+constexpr DWORD kEndTimeoutMs = 20000;
+
+std::string UninstallOutput(const std::wstring& folder) {
+    return "Uninstall Setup\nPath: " + Narrow(folder) + "Lumivane.exe\n";
+}
+
+class SetupUninstall : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        taskdouble::ResetTaskDouble();
+        testsupport::ResetDataFolder();
+    }
+    void TearDown() override {
+        taskdouble::ResetTaskDouble();
+        testsupport::ResetDataFolder();
+    }
+};
+
+TEST_F(SetupUninstall, WithoutATaskPrintsOnlyItsOwnLines) {
+    TempFolder installFolder;
+
+    const setuptest::ChildResult result = RunStagehand({L"/Uninstall", installFolder.path()});
+
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(UninstallOutput(installFolder.path()), result.output);
+    const std::vector<std::wstring> expectedCalls = {
+        L"TaskScheduler::CreateInstance -> 0x00000000",
+        L"ITaskService::Connect 0 0 0 0 -> 0x00000000",
+        L"ITaskService::GetFolder \\ -> 0x00000000",
+        L"ITaskFolder::DeleteTask Lumivane 0 -> 0x80070002",
+    };
+    EXPECT_EQ(expectedCalls, taskdouble::ReadCalls());
+    EXPECT_EQ(0u, taskdouble::ReadLiveObjects()) << "interfaces left unreleased";
+}
+
+TEST_F(SetupUninstall, DeletesTheTaskInAnyLetterCase) {
+    for (const wchar_t* command : {L"/Uninstall", L"/uninstall", L"/UNINSTALL"}) {
+        SCOPED_TRACE(Narrow(command));
+        TempFolder installFolder;
+        taskdouble::PlantTask(kTaskName, {{L"Name", kTaskName}});
+
+        const setuptest::ChildResult result = RunStagehand({command, installFolder.path()});
+
+        EXPECT_EQ(UninstallOutput(installFolder.path()), result.output);
+        EXPECT_FALSE(taskdouble::TaskExists(kTaskName));
+    }
+}
+
+TEST_F(SetupUninstall, EndsEveryRunningAgentWithExitCodeNine) {
+    TempFolder agentFolder;
+    TempFolder otherFolder;
+    TempFolder installFolder;
+    const std::wstring firstAgent = agentFolder.Child(L"Lumivane.exe");
+    const std::wstring secondAgent = otherFolder.Child(L"Lumivane.exe");
+    ASSERT_TRUE(CopyFileW(setuptest::AgentStubPath().c_str(), firstAgent.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(setuptest::AgentStubPath().c_str(), secondAgent.c_str(), FALSE));
+    // Names are compared exactly: a program of another name is none of the tool's business.
+    const std::wstring otherProgram = agentFolder.Child(L"Lumivane2.exe");
+    ASSERT_TRUE(CopyFileW(setuptest::AgentStubPath().c_str(), otherProgram.c_str(), FALSE));
+
+    setuptest::AgentStubs stubs;
+    HANDLE first = stubs.Start(firstAgent);
+    HANDLE second = stubs.Start(secondAgent);
+    HANDLE bystander = stubs.Start(otherProgram);
+    ASSERT_NE(nullptr, first);
+    ASSERT_NE(nullptr, second);
+    ASSERT_NE(nullptr, bystander);
+    ASSERT_TRUE(stubs.WaitStarted());
+    ASSERT_TRUE(stubs.WaitStarted());
+    ASSERT_TRUE(stubs.WaitStarted());
+
+    const setuptest::ChildResult result = RunStagehand({L"/Uninstall", installFolder.path()});
+    EXPECT_EQ(UninstallOutput(installFolder.path()), result.output);
+
+    for (HANDLE process : {first, second}) {
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, kEndTimeoutMs));
+        DWORD exitCode = 0xdeadbeef;
+        ASSERT_TRUE(GetExitCodeProcess(process, &exitCode));
+        EXPECT_EQ(9u, exitCode);
+        CloseHandle(process);
+    }
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(bystander, 0))
+        << "a program of another name was ended";
+    CloseHandle(bystander);
+}
+
+TEST_F(SetupUninstall, SweepsTheNamedFolderButKeepsSubFolders) {
+    TempFolder installFolder;
+    const wchar_t* files[] = {L"Lumivane.exe", L"Tessel.dll", L"readme.txt", L"no extension"};
+    for (const wchar_t* file : files) {
+        WriteTextFile(installFolder.Child(file), "x");
+    }
+    const std::wstring subFolder = installFolder.Child(L"Resources");
+    ASSERT_TRUE(CreateDirectoryW(subFolder.c_str(), nullptr));
+    WriteTextFile(subFolder + L"\\inner.txt", "x");
+
+    const setuptest::ChildResult result = RunStagehand({L"/Uninstall", installFolder.path()});
+
+    EXPECT_EQ(UninstallOutput(installFolder.path()), result.output);
+    for (const wchar_t* file : files) {
+        SCOPED_TRACE(Narrow(file));
+        EXPECT_FALSE(FileExists(installFolder.Child(file)));
+    }
+    EXPECT_TRUE(FolderExists(subFolder));
+    EXPECT_TRUE(FileExists(subFolder + L"\\inner.txt"));
+}
+
+struct DataFolderCase {
+    const char* name;
+    bool acdc;
+    bool dcRefresh;
+    bool otherFile;
+    bool folderRemoved;
+};
+
+TEST_F(SetupUninstall, RemovesTheDataFolderOnlyWhenBothLastStateFilesWereDeleted) {
+    const DataFolderCase cases[] = {
+        {"both files, nothing else", true, true, false, true},
+        {"lasttimeACDC.txt missing", false, true, false, false},
+        {"lasttimeDCRefresh.txt missing", true, false, false, false},
+        {"neither file", false, false, false, false},
+        {"both files and the user's choice", true, true, true, false},
+    };
+    for (const DataFolderCase& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        testsupport::ResetDataFolder();
+        if (testCase.acdc) {
+            testsupport::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
+        }
+        if (testCase.dcRefresh) {
+            testsupport::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "2");
+        }
+        if (testCase.otherFile) {
+            testsupport::WriteFileBytes(DataPath(L"OD_Result.txt"), "1");
+        }
+        TempFolder installFolder;
+
+        const setuptest::ChildResult result = RunStagehand({L"/Uninstall", installFolder.path()});
+
+        EXPECT_EQ(UninstallOutput(installFolder.path()), result.output);
+        // Each last-state file goes whenever it exists, whatever happened to the other.
+        EXPECT_FALSE(FileExists(DataPath(L"lasttimeACDC.txt")));
+        EXPECT_FALSE(FileExists(DataPath(L"lasttimeDCRefresh.txt")));
+        EXPECT_EQ(!testCase.folderRemoved, FolderExists(kDataFolder));
+        EXPECT_EQ(testCase.otherFile, FileExists(DataPath(L"OD_Result.txt")));
+    }
+}
+
+TEST_F(SetupUninstall, WithoutAFolderSweepsNothing) {
+    TempFolder currentFolder;
+    WriteTextFile(currentFolder.Child(L"Lumivane.exe"), "x");
+    WriteTextFile(currentFolder.Child(L"unrelated.txt"), "x");
+    testsupport::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
+    testsupport::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "1");
+    taskdouble::PlantTask(kTaskName, {{L"Name", kTaskName}});
+
+    for (const std::vector<std::wstring>& arguments :
+         {std::vector<std::wstring>{L"/Uninstall"},
+          std::vector<std::wstring>{L"/Uninstall", L""}}) {
+        SCOPED_TRACE(arguments.size());
+        const setuptest::ChildResult result = RunStagehand(arguments, currentFolder.path());
+
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ("Uninstall Setup\nPath: Lumivane.exe\n", result.output);
+        EXPECT_TRUE(FileExists(currentFolder.Child(L"Lumivane.exe")));
+        EXPECT_TRUE(FileExists(currentFolder.Child(L"unrelated.txt")));
+    }
+    // The rest of the removal still happens.
+    EXPECT_FALSE(taskdouble::TaskExists(kTaskName));
+    EXPECT_FALSE(FolderExists(kDataFolder));
+}
+
+TEST_F(SetupUninstall, TooLongAFolderIsRefusedAndNothingIsDone) {
+    testsupport::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
+    testsupport::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "1");
+    taskdouble::PlantTask(kTaskName, {{L"Name", kTaskName}});
+    const std::wstring folder = L"C:\\" + std::wstring(250, L'a') + L"\\";
+
+    const setuptest::ChildResult result = RunStagehand({L"/Uninstall", folder});
+
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ("Uninstall Setup\n"
+              "The agent path would be longer than 259 characters; nothing was done.\n",
+              result.output);
+    EXPECT_TRUE(taskdouble::TaskExists(kTaskName));
+    EXPECT_TRUE(taskdouble::ReadCalls().empty());
+    EXPECT_TRUE(FileExists(DataPath(L"lasttimeACDC.txt")));
+    EXPECT_TRUE(FileExists(DataPath(L"lasttimeDCRefresh.txt")));
+}
+
+} // namespace
