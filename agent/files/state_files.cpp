@@ -53,20 +53,31 @@ FileToken ParseToken(const std::string& content, size_t maxChars) {
     return result;
 }
 
-FileToken ReadFileToken(const std::wstring& path, size_t maxChars) {
-    FILE* file = _wfsopen(path.c_str(), L"rb", _SH_DENYNO);
-    if (file == nullptr) {
-        return FileToken{};
-    }
+FILE* OpenStateFile(const std::wstring& path, const wchar_t* mode) {
+    // Binary mode: the files hold bare characters and no line end is ever written.
+    std::wstring binaryMode = std::wstring(mode) + L"b";
+    return _wfsopen(path.c_str(), binaryMode.c_str(), _SH_DENYNO);
+}
+
+FileToken ReadStreamToken(FILE* file, size_t maxChars) {
     std::string content(kMaxReadBytes, '\0');
     size_t count = fread(&content[0], 1, content.size(), file);
-    fclose(file);
     content.resize(count);
     return ParseToken(content, maxChars);
 }
 
+FileToken ReadFileToken(const std::wstring& path, size_t maxChars) {
+    FILE* file = OpenStateFile(path, L"r");
+    if (file == nullptr) {
+        return FileToken{};
+    }
+    FileToken read = ReadStreamToken(file, maxChars);
+    fclose(file);
+    return read;
+}
+
 bool WriteStateValue(const std::wstring& path, const std::wstring& value) {
-    FILE* file = _wfsopen(path.c_str(), L"wb", _SH_DENYNO);
+    FILE* file = OpenStateFile(path, L"w");
     if (file == nullptr) {
         return false;
     }

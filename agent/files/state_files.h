@@ -4,6 +4,7 @@
 // must be able to store the user's choice while the agent happens to read it.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 extern const wchar_t kDataFolder[];
@@ -28,6 +29,11 @@ struct FileToken {
 // longer than maxChars reads as empty text.
 FileToken ParseToken(const std::string& content, size_t maxChars);
 FileToken ReadFileToken(const std::wstring& path, size_t maxChars);
+
+// For the sites that hold two files open at once (the last-state pair): opens a state file
+// with full sharing, mode "r" or "w"; null when it cannot be opened.
+FILE* OpenStateFile(const std::wstring& path, const wchar_t* mode);
+FileToken ReadStreamToken(FILE* file, size_t maxChars);
 
 // One-value writer: creates or truncates the file and writes the value's first character
 // (nothing for an empty value). False when the file could not be written.

@@ -19,5 +19,11 @@ mkdir -p "$prefix/drive_c/users/Public/Roaming/ZAVIK" "$prefix/drive_c/ProgramDa
 # One wine server and its system processes stay up for the whole test run, started here with
 # their output detached: started by a test program instead, they would inherit CTest's
 # output pipe and hold the test open. The cleanup fixture ends them (wineserver -k).
-wineserver -p >/dev/null 2>&1 </dev/null
+# A server of an earlier run may still be on its way out: try again until one answers.
+for attempt in $(seq 1 40); do
+    if wineserver -p >/dev/null 2>&1 </dev/null; then
+        break
+    fi
+    sleep 0.25
+done
 "$loader" cmd /c exit >/dev/null 2>&1 </dev/null || true

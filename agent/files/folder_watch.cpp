@@ -1,0 +1,216 @@
+#include "agent/files/folder_watch.h"
+
+#include "agent/decision/decision_cycle.h"
+#include "agent/files/state_files.h"
+#include "agent/log/log.h"
+#include "agent/log/text.h"
+#include "agent/machine/machine.h"
+#include "agent/state/agent_lock.h"
+#include "agent/state/agent_state.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kNotifyBufferSize = 1024;
+constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+constexpr DWORD kFolderAccess = GENERIC_READ | GENERIC_WRITE | FILE_LIST_DIRECTORY;
+// How long a writer may take between truncating OD_Result.txt and writing it.
+constexpr DWORD kEmptyFileRetryMs = 50;
+// Offsets inside a FILE_NOTIFY_INFORMATION record.
+constexpr DWORD kNextOffsetField = 0;
+constexpr DWORD kActionField = 4;
+constexpr DWORD kNameLengthField = 8;
+constexpr DWORD kNameField = 12;
+
+// Touched only by the watcher thread, except the start-up value.
+std::wstring odResultActedOn;
+
+DWORD ReadDword(const BYTE* at) {
+    DWORD value;
+    memcpy(&value, at, sizeof value);
+    return value;
+}
+
+// The choice as OD_OnOff would read it, without its log line; an empty file is read once
+// more after a short wait, since the writer may be between truncation and write.
+std::wstring PeekChoice() {
+    std::wstring path = DataFilePath(kODResultFileName);
+    FileToken read = ReadFileToken(path, 3);
+    if (read.opened && !read.hasToken) {
+        machine::Delay(kEmptyFileRetryMs);
+        read = ReadFileToken(path, 3);
+    }
+    return read.hasToken ? ToWide(read.token) : std::wstring(L"error");
+}
+
+bool PanelTakesDecisions() {
+    return !TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES");
+}
+
+} // namespace
+
+std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount) {
+    std::vector<ChangeRecord> records;
+    DWORD offset = 0;
+    while (buffer != nullptr && byteCount >= kNameField && offset <= byteCount - kNameField) {
+        const BYTE* record = buffer + offset;
+        DWORD next = ReadDword(record + kNextOffsetField);
+        DWORD nameBytes = ReadDword(record + kNameLengthField);
+        if (nameBytes > byteCount - offset - kNameField) {
+            break;
+        }
+        ChangeRecord change;
+        change.action = ReadDword(record + kActionField);
+        change.fileName.resize(nameBytes / sizeof(wchar_t));
+        if (!change.fileName.empty()) {
+            memcpy(&change.fileName[0], record + kNameField, change.fileName.size() * sizeof(wchar_t));
+        }
+        records.push_back(std::move(change));
+        if (next == 0 || next > byteCount - offset) {
+            break;
+        }
+        offset += next;
+    }
+    return records;
+}
+
+void SetODResultActedOn(const std::wstring& value) { odResultActedOn = value; }
+
+void fsWatcher_OD_Result_Changed() {
+    AgentLock lock;
+    WriteLog(L"fsWatcher_OD_Result_Changed ++");
+    std::wstring current = PeekChoice();
+    if (skipNextODResultChange) {
+        skipNextODResultChange = false;
+        // The expected duplicate of a rewrite already handled: only counted. A notice that
+        // finds another value is a real change and is handled.
+        if (current == odResultActedOn) {
+            return;
+        }
+    }
+    WriteLog(DataFilePath(kODResultFileName) + L" is changed");
+    std::wstring value = OD_OnOff();
+    odResultActedOn = value;
+    if (value != appliedODStatus) {
+        if (PanelTakesDecisions()) {
+            (void)Detect_Notify_Fn();
+        }
+        skipNextODResultChange = true;
+        return;
+    }
+    WriteLog(L"fsWatcher_OD_Result_Changed: Same OD_Result = " + appliedODStatus +
+             L" no need change.");
+}
+
+void fsWatcher_HWID_Result_Deleted() {
+    AgentLock lock;
+    std::wstring path = DataFilePath(kHWIDResultFileName);
+    WriteLog(path + L" is deleted.");
+    std::wstring value;
+    if (TextEquals(isODPanel, L"YES")) {
+        WriteLog(L"OD Panel ,detectEDID = " + detectEDID);
+        value = L"1";
+    } else if (TextEquals(isODPanel, L"NO")) {
+        WriteLog(L"Not OD Panel ,detectEDID = " + detectEDID);
+        value = L"0";
+    } else {
+        WriteLog(L"fsWatcher_HWID_Result_Deleted = Else");
+        value = L"0";
+    }
+    (void)WriteStateValue(path, value);
+}
+
+void fsWatcher_Icon_Deleted() {
+    AgentLock lock;
+    std::wstring path = DataFilePath(kIconFileName);
+    WriteLog(path + L" is Deleted");
+    if (StateFileExists(path)) {
+        return;
+    }
+    WriteLog(path + L" not exist, Create it");
+    (void)WriteStateValue(path, currentODIcon);
+}
+
+void fsWatcher_OD_Result_Deleted() {
+    AgentLock lock;
+    std::wstring path = DataFilePath(kODResultFileName);
+    WriteLog(path + L" is Deleted");
+    if (StateFileExists(path)) {
+        return;
+    }
+    WriteLog(path + L" not exist, Create it");
+    (void)WriteStateValue(path, appliedODStatus);
+}
+
+void HandleChangeRecords(const std::vector<ChangeRecord>& records) {
+    for (const ChangeRecord& change : records) {
+        std::wstring name = ToUpperAscii(change.fileName);
+        if (change.action == FILE_ACTION_REMOVED) {
+            if (name == L"HWID_RESULT.TXT" && watchHWIDResultDeleted) {
+                fsWatcher_HWID_Result_Deleted();
+            } else if (name == L"ICON.TXT" && watchIconDeleted) {
+                fsWatcher_Icon_Deleted();
+            } else if (name == L"OD_RESULT.TXT" && watchODResultDeleted) {
+                fsWatcher_OD_Result_Deleted();
+            }
+        } else if (change.action == FILE_ACTION_MODIFIED) {
+            if (name == L"OD_RESULT.TXT" && watchODResultChanged) {
+                fsWatcher_OD_Result_Changed();
+            }
+        }
+    }
+}
+
+void HandleLostChanges() {
+    if (watchHWIDResultDeleted && !StateFileExists(DataFilePath(kHWIDResultFileName))) {
+        fsWatcher_HWID_Result_Deleted();
+    }
+    if (watchIconDeleted && !StateFileExists(DataFilePath(kIconFileName))) {
+        fsWatcher_Icon_Deleted();
+    }
+    if (watchODResultDeleted && !StateFileExists(DataFilePath(kODResultFileName))) {
+        fsWatcher_OD_Result_Deleted();
+    }
+    if (watchODResultChanged) {
+        fsWatcher_OD_Result_Changed();
+    }
+}
+
+DWORD WINAPI WatchDataFolder(LPVOID) {
+    // DWORD-aligned, as the platform asks of the buffer.
+    alignas(DWORD) BYTE buffer[kNotifyBufferSize] = {};
+
+    HANDLE folder = CreateFileW(kDataFolder, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        printf("CreateFile error:%lu\n", GetLastError());
+        fflush(stdout);
+        return 0;
+    }
+    for (;;) {
+        DWORD bytes = 0;
+        SetLastError(ERROR_SUCCESS);
+        BOOL read = ReadDirectoryChangesW(folder, buffer, sizeof buffer, FALSE, kWatchFilter,
+                                          &bytes, nullptr, nullptr);
+        DWORD error = GetLastError();
+        if (!read) {
+            if (error != ERROR_NOTIFY_ENUM_DIR) {
+                break;
+            }
+            HandleLostChanges();
+            continue;
+        }
+        if (error == ERROR_INVALID_HANDLE) {
+            break;
+        }
+        if (bytes == 0) {
+            HandleLostChanges();
+            continue;
+        }
+        HandleChangeRecords(ParseChangeRecords(buffer, bytes));
+    }
+    CloseHandle(folder);
+    return 0;
+}
