@@ -19,7 +19,9 @@ constexpr unsigned kPowerStatusUnknown = 255;
 constexpr int kOverdriveMinimumRate = 120;
 
 // Rates measured just around 120 Hz count as 120 Hz.
-int SnapTo120(int rate) { return (rate >= 117 && rate <= 123) ? 120 : rate; }
+int SnapTo120(int rate) {
+    return (rate >= 117 && rate <= 123) ? 120 : rate;
+}
 
 } // namespace
 
@@ -30,8 +32,8 @@ ODDecision DecideOverdrive(const std::wstring& choice, unsigned acLineStatus, in
     const std::wstring prefix = L"Detect_Notify_Fn: " + detectEDIDText;
     if (TextEquals(choice, L"1")) {
         if (onAC) {
-            std::wstring line = prefix + L", Power Status is AC mode, Now Refresh Rate: " +
-                                rateText + L" Hz";
+            std::wstring line =
+                prefix + L", Power Status is AC mode, Now Refresh Rate: " + rateText + L" Hz";
             if (SnapTo120(rate) >= kOverdriveMinimumRate) {
                 return {L"1", L"1", L"1", line};
             }

@@ -1,6 +1,7 @@
+#include "agent/events/startup.h"
+
 #include <windows.h>
 
-// Entry point of the agent; the start-up sequence lives in startup.cpp.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return 0;
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    return RunAgent(instance);
 }

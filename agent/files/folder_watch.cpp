@@ -65,7 +65,8 @@ std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount
         change.action = ReadDword(record + kActionField);
         change.fileName.resize(nameBytes / sizeof(wchar_t));
         if (!change.fileName.empty()) {
-            memcpy(&change.fileName[0], record + kNameField, change.fileName.size() * sizeof(wchar_t));
+            memcpy(&change.fileName[0], record + kNameField,
+                   change.fileName.size() * sizeof(wchar_t));
         }
         records.push_back(std::move(change));
         if (next == 0 || next > byteCount - offset) {
@@ -76,7 +77,9 @@ std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount
     return records;
 }
 
-void SetODResultActedOn(const std::wstring& value) { odResultActedOn = value; }
+void SetODResultActedOn(const std::wstring& value) {
+    odResultActedOn = value;
+}
 
 void fsWatcher_OD_Result_Changed() {
     AgentLock lock;
@@ -108,18 +111,16 @@ void fsWatcher_HWID_Result_Deleted() {
     AgentLock lock;
     std::wstring path = DataFilePath(kHWIDResultFileName);
     WriteLog(path + L" is deleted.");
-    std::wstring value;
     if (TextEquals(isODPanel, L"YES")) {
         WriteLog(L"OD Panel ,detectEDID = " + detectEDID);
-        value = L"1";
     } else if (TextEquals(isODPanel, L"NO")) {
         WriteLog(L"Not OD Panel ,detectEDID = " + detectEDID);
-        value = L"0";
     } else {
         WriteLog(L"fsWatcher_HWID_Result_Deleted = Else");
-        value = L"0";
     }
-    (void)WriteStateValue(path, value);
+    // The same verdict start-up wrote: a panel that was never identified is no overdrive
+    // panel, whatever the BIOS said about overdrive support.
+    (void)WriteStateValue(path, PanelTakesDecisions() ? L"1" : L"0");
 }
 
 void fsWatcher_Icon_Deleted() {

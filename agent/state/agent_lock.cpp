@@ -15,7 +15,8 @@ HANDLE LockMutex() {
 AgentLock::AgentLock() {
     HANDLE mutex = LockMutex();
     for (;;) {
-        DWORD result = MsgWaitForMultipleObjectsEx(1, &mutex, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+        DWORD result =
+            MsgWaitForMultipleObjectsEx(1, &mutex, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
         if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
             return;
         }

@@ -38,7 +38,8 @@ TEST(ChangeRecords, EveryRecordOfABatchInOrderAlignedOrNot) {
                                          {FILE_ACTION_ADDED, L"a.txt"},
                                          {FILE_ACTION_MODIFIED, L"od_result.txt"}},
                                         pad);
-        std::vector<ChangeRecord> records = ParseChangeRecords(bytes.data(), static_cast<DWORD>(bytes.size()));
+        std::vector<ChangeRecord> records =
+            ParseChangeRecords(bytes.data(), static_cast<DWORD>(bytes.size()));
         ASSERT_EQ(records.size(), 3u);
         EXPECT_EQ(records[0].fileName, L"OD_Log.txt");
         EXPECT_EQ(records[1].action, static_cast<DWORD>(FILE_ACTION_ADDED));
@@ -78,7 +79,8 @@ TEST(ChangeRecords, ANextOffsetBeyondTheBatchEndsIt) {
     std::vector<BYTE> bytes = Batch({{FILE_ACTION_MODIFIED, L"OD_Result.txt"}}, true);
     DWORD bogus = 4096;
     memcpy(&bytes[0], &bogus, 4);
-    std::vector<ChangeRecord> records = ParseChangeRecords(bytes.data(), static_cast<DWORD>(bytes.size()));
+    std::vector<ChangeRecord> records =
+        ParseChangeRecords(bytes.data(), static_cast<DWORD>(bytes.size()));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].fileName, L"OD_Result.txt");
 }

@@ -62,8 +62,9 @@ TEST(DecisionTable, EveryRowWithItsLogLineAndTheBandAround120) {
          L"match."},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "choice " << testing::PrintToString(std::wstring(row.choice))
-                                        << " ac " << row.ac << " rate " << row.rate);
+        SCOPED_TRACE(testing::Message()
+                     << "choice " << testing::PrintToString(std::wstring(row.choice)) << " ac "
+                     << row.ac << " rate " << row.rate);
         ODDecision decision = DecideOverdrive(row.choice, row.ac, row.rate, L"ABC1234");
         EXPECT_STREQ(decision.biosRequest, row.request);
         EXPECT_STREQ(decision.iconValue, row.icon);

@@ -61,8 +61,9 @@ TEST_F(Watcher, FirstNoticeAfterStartIsOnlyCountedWhileTheValueIsUnchanged) {
 TEST_F(Watcher, FirstNoticeAfterStartIsHandledWhenTheValueChanged) {
     UserWrites("0");
     std::string log = Log();
-    EXPECT_NE(log.find("] C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\OD_Result.txt is changed\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        log.find("] C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\OD_Result.txt is changed\r\n"),
+        std::string::npos);
     EXPECT_NE(log.find("] OD_OnOff 0\r\n"), std::string::npos);
     EXPECT_EQ(Count(log, kCycleRan), 1u);
     EXPECT_EQ(appliedODStatus, L"0");
@@ -74,7 +75,8 @@ TEST_F(Watcher, SameValueTwiceRunsNoCycle) {
     UserWrites("1");
     UserWrites("1");
     std::string log = Log();
-    EXPECT_EQ(Count(log, "] fsWatcher_OD_Result_Changed: Same OD_Result = 1 no need change.\r\n"), 2u);
+    EXPECT_EQ(Count(log, "] fsWatcher_OD_Result_Changed: Same OD_Result = 1 no need change.\r\n"),
+              2u);
     EXPECT_EQ(Count(log, kCycleRan), 0u);
     EXPECT_FALSE(skipNextODResultChange);
 }
@@ -144,6 +146,13 @@ TEST_F(Watcher, DeletedFilesAreWrittenAgainFromTheAgentsState) {
                   std::string::npos);
         EXPECT_NE(Log().find(c.line), std::string::npos);
     }
+    // A panel that was never identified keeps the verdict start-up gave it.
+    isODPanel = L"YES";
+    detectEDID = L"FAIL";
+    DeleteFileW(Path(kHWIDResultFileName).c_str());
+    HandleChangeRecords({{kRemoved, L"HWID_Result.txt"}});
+    EXPECT_EQ(ReadFileBytes(Path(kHWIDResultFileName)), "0");
+    detectEDID = L"AUO519D";
 
     DeleteFileW(Path(kIconFileName).c_str());
     DeleteFileW(Path(kODResultFileName).c_str());

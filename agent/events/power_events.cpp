@@ -1,0 +1,212 @@
+#include "agent/events/power_events.h"
+
+#include "agent/decision/decision_cycle.h"
+#include "agent/events/registry_watch.h"
+#include "agent/files/state_files.h"
+#include "agent/log/log.h"
+#include "agent/log/text.h"
+#include "agent/machine/machine.h"
+#include "agent/panel/refresh_rate.h"
+#include "agent/state/agent_state.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int kLastStateAttempts = 10;
+constexpr DWORD kRetryWaitMs = 10;
+constexpr DWORD kBetweenWritesMs = 10;
+constexpr DWORD kBetweenReadsMs = 100;
+constexpr DWORD kBeforeRestoreMs = 2000;
+
+const GUID kMonitorPowerOn = {
+    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
+
+int32_t ReadACLineStatus() {
+    SYSTEM_POWER_STATUS power = {};
+    if (!machine::GetPowerStatus(&power)) {
+        return 255;
+    }
+    return power.ACLineStatus;
+}
+
+// A token of one character is taken; a longer one empties the buffer; no token leaves it.
+void ReadLastStateDigit(FILE* file, char (&buffer)[2]) {
+    FileToken read = ReadStreamToken(file, 1);
+    if (!read.hasToken) {
+        return;
+    }
+    buffer[0] = read.token.empty() ? '\0' : read.token[0];
+    buffer[1] = '\0';
+}
+
+void ApplyLowRate() {
+    SetRefreshRate(lowRefreshRate, highRefreshRate);
+}
+void ApplyHighRate() {
+    SetRefreshRate(highRefreshRate, highRefreshRate);
+}
+
+void CloseIfOpen(FILE* file) {
+    if (file != nullptr) {
+        fclose(file);
+    }
+}
+
+} // namespace
+
+bool ReadOnACPower() {
+    return ReadACLineStatus() == 1;
+}
+
+void RestoreRefreshRate(bool onAC, RestoreForm form) {
+    FILE* acdc = OpenStateFile(DataFilePath(kLastACDCFileName), L"r");
+    machine::Delay(kBetweenReadsMs);
+    FILE* dcRefresh = OpenStateFile(DataFilePath(kLastDCRefreshFileName), L"r");
+    if (acdc == nullptr || dcRefresh == nullptr) {
+        CloseIfOpen(acdc);
+        CloseIfOpen(dcRefresh);
+        return;
+    }
+    ReadLastStateDigit(acdc, lastACDC);
+    machine::Delay(kBetweenReadsMs);
+    ReadLastStateDigit(dcRefresh, lastDCRefresh);
+    fclose(acdc);
+    fclose(dcRefresh);
+    machine::Delay(kBeforeRestoreMs);
+
+    const char acdcDigit = lastACDC[0];
+    const char dcDigit = lastDCRefresh[0];
+    if (onAC) {
+        if (acdcDigit != '2' && dcDigit == '1') {
+            ApplyLowRate();
+        } else {
+            ApplyHighRate();
+        }
+    } else if (form == RestoreForm::Start) {
+        if (acdcDigit == '1') {
+            ApplyLowRate();
+        } else if (acdcDigit == '2') {
+            if (dcDigit == '1') {
+                ApplyLowRate();
+            } else {
+                ApplyHighRate();
+            }
+        }
+    } else if (acdcDigit == '1' || dcDigit == '1') {
+        ApplyLowRate();
+    } else {
+        ApplyHighRate();
+    }
+}
+
+void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t currentRate) {
+    FILE* acdc = nullptr;
+    FILE* dcRefresh = nullptr;
+    for (int attempt = 0;; ++attempt) {
+        acdc = OpenStateFile(DataFilePath(kLastACDCFileName), L"w");
+        machine::Delay(openGap);
+        dcRefresh = OpenStateFile(DataFilePath(kLastDCRefreshFileName), L"w");
+        if (acdc != nullptr && dcRefresh != nullptr) {
+            break;
+        }
+        CloseIfOpen(acdc);
+        CloseIfOpen(dcRefresh);
+        if (attempt + 1 == kLastStateAttempts) {
+            return;
+        }
+        machine::Delay(kRetryWaitMs);
+        machine::Delay(kRetryWaitMs);
+    }
+    fputc(acdcDigit, acdc);
+    machine::Delay(kBetweenWritesMs);
+
+    char rateDigit = '2';
+    if (rule == RateRule::Fixed) {
+        rateDigit = acdcDigit == '2' ? '1' : '2';
+    } else {
+        uint32_t rate = currentRate != kRateNotRead ? currentRate : ReadCurrentRefreshRate();
+        if (rule == RateRule::Low) {
+            rateDigit = rate == static_cast<uint32_t>(lowRefreshRate) ? '1' : '2';
+        } else {
+            rateDigit = rate == static_cast<uint32_t>(highRefreshRate) ? '2' : '1';
+        }
+    }
+    machine::Delay(kBetweenWritesMs);
+    fputc(rateDigit, dcRefresh);
+    fclose(acdc);
+    fclose(dcRefresh);
+}
+
+namespace {
+
+void OnResumeSuspend() {
+    if (IsDualRatePanel()) {
+        bool onAC = ReadOnACPower();
+        if (ReadRefreshFlag() == 1) {
+            RestoreRefreshRate(onAC, RestoreForm::Resume);
+        }
+        if (!isSessionLocked) {
+            RecordLastPowerState(onAC ? '1' : '2', 10, RateRule::Low);
+        }
+    }
+    isSuspended = false;
+    OnPowerEvent();
+}
+
+void OnPowerStatusChange() {
+    bool changed = false;
+    if (ReadACLineStatus() != lastACLineStatus) {
+        changed = true;
+        lastACLineStatus = ReadACLineStatus();
+    }
+    if (IsDualRatePanel() && !isSuspended && changed) {
+        bool onAC = ReadOnACPower();
+        if (ReadRefreshFlag() == 1) {
+            if (onAC) {
+                ApplyHighRate();
+            } else {
+                ApplyLowRate();
+            }
+        }
+        if (!isSessionLocked) {
+            RecordLastPowerState(onAC ? '1' : '2', 10, RateRule::Fixed);
+        }
+    }
+    OnPowerEvent();
+}
+
+} // namespace
+
+LRESULT OnPowerBroadcast(WPARAM event, LPARAM data) {
+    switch (event) {
+    case PBT_APMSUSPEND:
+        isSuspended = true;
+        break;
+    case PBT_APMRESUMESUSPEND:
+        OnResumeSuspend();
+        break;
+    case PBT_APMPOWERSTATUSCHANGE:
+        OnPowerStatusChange();
+        break;
+    case PBT_POWERSETTINGCHANGE: {
+        const auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(data);
+        if (setting != nullptr &&
+            memcmp(&setting->PowerSetting, &kMonitorPowerOn, sizeof(GUID)) == 0) {
+            OnPowerEvent();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return 0;
+}
+
+void OnPowerEvent() {
+    WriteLog(std::wstring(L"OnPowerEvent Power status = ") + (ReadOnACPower() ? L"1" : L"0"));
+    if (!TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES")) {
+        WriteLog(L"OnPowerEvent: Power_event end, Receive New Power_event");
+        (void)Detect_Notify_Fn();
+    }
+}

@@ -1,0 +1,224 @@
+#include "agent/events/startup.h"
+
+#include "agent/bios/acpi_channel.h"
+#include "agent/decision/decision_cycle.h"
+#include "agent/decision/host_notice.h"
+#include "agent/events/power_events.h"
+#include "agent/events/registry_watch.h"
+#include "agent/events/window_proc.h"
+#include "agent/files/folder_watch.h"
+#include "agent/files/state_files.h"
+#include "agent/log/log.h"
+#include "agent/log/text.h"
+#include "agent/machine/machine.h"
+#include "agent/panel/edid_rates.h"
+#include "agent/panel/panel_config.h"
+#include "agent/panel/panel_identity.h"
+#include "agent/panel/refresh_rate.h"
+#include "agent/platform/owners.h"
+#include "agent/resources/resource.h"
+#include "agent/state/agent_lock.h"
+#include "agent/state/agent_state.h"
+
+#include <wtsapi32.h>
+
+#include <cstdio>
+#include <io.h>
+
+namespace {
+
+constexpr int kTextCapacity = 100;
+constexpr int kLastStateAttempts = 10;
+const wchar_t kInstallFolder[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane";
+const GUID kLidSwitchStateChange = {
+    0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
+const GUID kMonitorPowerOn = {
+    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
+
+ATOM RegisterWindowClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = WndProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_LUMIVANE));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = MAKEINTRESOURCEW(IDR_MENU);
+    windowClass.lpszClassName = windowClassName;
+    windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL));
+    return RegisterClassExW(&windowClass);
+}
+
+void FirstDecision() {
+    if (TextEquals(detectEDID, L"FAIL")) {
+        watchODResultChanged = false;
+        WriteLog(L"detectEDID Fail, BIOS not return EDID.");
+        (void)WriteStateValue(DataFilePath(kHWIDResultFileName), L"0");
+    } else if (TextEquals(isODPanel, L"YES")) {
+        WriteLog(L"OnStart: panel registry monitor start");
+        SetODResultActedOn(Detect_Notify_Fn());
+    } else {
+        {
+            AgentLock lock;
+            Notify_Helmbay_ODIcon(L"2");
+        }
+        watchODResultChanged = false;
+        WriteLog(L"OnStart: isODPanel is No or fail, so not support OD function");
+    }
+}
+
+// True when this process may go on: no other instance holds the mutex.
+bool ClaimSingleInstance() {
+    HANDLE existing = OpenMutexW(0, FALSE, windowTitle);
+    if (existing != nullptr) {
+        return false;
+    }
+    // Held until the process ends.
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, windowTitle);
+    return !(mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS);
+}
+
+void DeterminePanelRefreshRates() {
+    panelEDID = ReadPanelEDID(GetInternalPanelIdentity());
+    PanelRefreshRates rates = DeterminePanelRates(panelEDID, LookUpPanelConfig(panelEDID));
+    highRefreshRate = rates.high;
+    lowRefreshRate = rates.low;
+}
+
+void RestoreAtStart() {
+    if (!IsDualRatePanel()) {
+        return;
+    }
+    bool onAC = ReadOnACPower();
+    if (ReadRefreshFlag() == 1) {
+        RestoreRefreshRate(onAC, RestoreForm::Start);
+    }
+    RecordLastPowerState(onAC ? '1' : '2', 100, RateRule::Low);
+}
+
+int RunMessageLoop(HWND window, HACCEL accelerators) {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!TranslateAcceleratorW(message.hwnd != nullptr ? message.hwnd : window, accelerators,
+                                   &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+} // namespace
+
+bool IsIntelCPU() {
+    UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0,
+                      KEY_READ | KEY_WOW64_64KEY, key.Put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    wchar_t vendor[1024] = {};
+    DWORD size = sizeof vendor - sizeof(wchar_t);
+    if (RegQueryValueExW(key.Get(), L"VendorIdentifier", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(vendor), &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    return ToUpperAscii(vendor).find(L"INTEL") != std::wstring::npos;
+}
+
+bool QueryReenumerateOnDeviceChange() {
+    AgentLock lock;
+    uint32_t answer = 0;
+    if (!InitializeZVKACPIDevice() || !GetDeviceStatus(kReenumerateDevice, &answer)) {
+        // A device that opened but did not answer is not kept open.
+        CloseZVKACPIDevice();
+        return false;
+    }
+    if ((answer & kDevicePresentBit) == 0) {
+        CloseZVKACPIDevice();
+        return false;
+    }
+    if (answer == kDevicePresentBit) {
+        return true;
+    }
+    CloseZVKACPIDevice();
+    return false;
+}
+
+void CreateLastStateFiles(uint32_t startRate) {
+    std::wstring acdcPath = DataFilePath(kLastACDCFileName);
+    std::wstring dcRefreshPath = DataFilePath(kLastDCRefreshFileName);
+    if (_waccess(acdcPath.c_str(), 0) != -1 || _waccess(dcRefreshPath.c_str(), 0) != -1) {
+        return;
+    }
+    (void)CreateDirectoryW(kInstallFolder, nullptr);
+    (void)CreateDirectoryW(kDataFolder, nullptr);
+    for (int attempt = 0; attempt < kLastStateAttempts; ++attempt) {
+        FILE* acdc = OpenStateFile(acdcPath, L"w");
+        machine::Delay(2);
+        FILE* dcRefresh = OpenStateFile(dcRefreshPath, L"w");
+        if (acdc != nullptr && dcRefresh != nullptr) {
+            fputc(ReadOnACPower() ? '1' : '2', acdc);
+            machine::Delay(10);
+            fputc(startRate == static_cast<uint32_t>(lowRefreshRate) ? '1' : '2', dcRefresh);
+            fclose(acdc);
+            fclose(dcRefresh);
+            return;
+        }
+        if (acdc != nullptr) {
+            fclose(acdc);
+        }
+        if (dcRefresh != nullptr) {
+            fclose(dcRefresh);
+        }
+        machine::Delay(10);
+    }
+}
+
+int RunAgent(HINSTANCE instance) {
+    LoadStringW(instance, IDS_APP_TITLE, windowTitle, kTextCapacity);
+    LoadStringW(instance, IDC_LUMIVANE, windowClassName, kTextCapacity);
+    RegisterWindowClass(instance);
+
+    panelIdentity = GetInternalPanelIdentity();
+    SYSTEM_POWER_STATUS power = {};
+    lastACLineStatus = machine::GetPowerStatus(&power) ? power.ACLineStatus : 255;
+    DetectODPanel();
+
+    hInst = instance;
+    HWND window =
+        CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW, windowClassName, windowTitle, WS_POPUP,
+                        CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    if (window == nullptr) {
+        return 0;
+    }
+    ShowWindow(window, SW_HIDE);
+    UpdateWindow(window);
+    WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS);
+    lidSwitchNotify = RegisterPowerSettingNotification(window, &kLidSwitchStateChange,
+                                                       DEVICE_NOTIFY_WINDOW_HANDLE);
+    monitorPowerNotify =
+        RegisterPowerSettingNotification(window, &kMonitorPowerOn, DEVICE_NOTIFY_WINDOW_HANDLE);
+
+    isIntelCPU = IsIntelCPU();
+    refreshFlag = ReadRefreshFlag();
+    registryWatchThread = CreateThread(nullptr, 0, RegistryWatchThread, window, 0, nullptr);
+    folderWatchThread = CreateThread(nullptr, 0, WatchDataFolder, window, 0, nullptr);
+    modeChangeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
+
+    FirstDecision();
+    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    if (!ClaimSingleInstance()) {
+        return 0;
+    }
+
+    DeterminePanelRefreshRates();
+    reenumerateOnDeviceChange = QueryReenumerateOnDeviceChange();
+    WriteNeedShow(highRefreshRate != lowRefreshRate);
+    monitorCount = lastMonitorCount = CountActiveMonitors();
+    uint32_t startRate = ReadCurrentRefreshRate();
+    CreateLastStateFiles(startRate);
+    machine::Delay(1000);
+    RestoreAtStart();
+    return RunMessageLoop(window, accelerators);
+}

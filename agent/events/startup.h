@@ -1,0 +1,16 @@
+// The agent's start-up sequence and message loop.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Runs the agent until its window is destroyed; the result is wWinMain's.
+int RunAgent(HINSTANCE instance);
+
+bool IsIntelCPU();
+// Opens the ACPI device and asks for device 0x00090016: true only for exactly 0x00010000,
+// in which case the device stays open.
+bool QueryReenumerateOnDeviceChange();
+// Creates the two last-state files when both are missing.
+void CreateLastStateFiles(uint32_t startRate);

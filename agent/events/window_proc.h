@@ -1,0 +1,9 @@
+// The hidden main window's procedure: session, power, display, device and RefreshFlag
+// notifications, the About box and the window's end. Runs on the window thread only.
+#pragma once
+
+#include <windows.h>
+
+LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void OnSessionChange(WPARAM event);
+INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,40 @@
+// A simulated notebook in its default state, ready for an agent process: the 144/60 Hz
+// internal panel with overdrive support on AC power, the product key with RefreshFlag 1 and
+// NeedShow, an empty data folder.
+#pragma once
+
+#include "tests/events/agent_process.h"
+#include "tools/simnotebook/simnotebook.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace e2e {
+
+// Paths of the programs under test, given on the command line.
+extern std::wstring simAgentPath;
+extern std::wstring realAgentPath;
+extern std::wstring refHostPath;
+extern std::wstring pluginPath;
+
+void SetRefreshFlag(DWORD value);
+void SetNeedShow(DWORD value);
+void DeleteProductValue(const wchar_t* name);
+bool ReadProductValue(const wchar_t* name, DWORD* value);
+void WritePanelConfig(const std::string& content);
+void DeletePanelConfig();
+
+std::string StateFile(const wchar_t* name, bool* exists = nullptr);
+void WriteStateFile(const wchar_t* name, const std::string& bytes);
+uint32_t CurrentRate();
+size_t CountModeChanges();
+
+class AgentTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    AgentProcess agent;
+};
+
+} // namespace e2e

@@ -1,0 +1,200 @@
+// Power, session, display and device notifications reaching a running agent.
+#include "tests/events/agent_fixture.h"
+#include "tests/support/test_support.h"
+#include "tools/simbios/simbios_control.h"
+
+#include <gtest/gtest.h>
+
+#include <dbt.h>
+#include <wtsapi32.h>
+
+namespace e2e {
+
+namespace {
+
+class Running : public AgentTest {
+  protected:
+    void SetUp() override {
+        AgentTest::SetUp();
+        ASSERT_TRUE(agent.Start(simAgentPath));
+    }
+    void PowerSource(uint8_t acLineStatus) {
+        simnotebook::SetACLineStatus(acLineStatus);
+        agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
+    }
+    static void ExpectLastState(const char* acdc, const char* dcRefresh) {
+        EXPECT_EQ(StateFile(L"lasttimeACDC.txt"), acdc);
+        EXPECT_EQ(StateFile(L"lasttimeDCRefresh.txt"), dcRefresh);
+    }
+};
+
+} // namespace
+
+TEST_F(Running, UnplugAndReplugFollowThePowerSource) {
+    PowerSource(0);
+    EXPECT_EQ(CurrentRate(), 60u);
+    ExpectLastState("2", "1");
+    EXPECT_EQ(StateFile(L"Icon.txt"), "2");
+    EXPECT_FALSE(simbios::GetODState());
+    EXPECT_EQ(CountInLog("] OnPowerEvent Power status = 0\r\n"), 1u);
+
+    PowerSource(1);
+    EXPECT_EQ(CurrentRate(), 144u);
+    ExpectLastState("1", "2");
+    EXPECT_EQ(StateFile(L"Icon.txt"), "1");
+    EXPECT_TRUE(simbios::GetODState());
+}
+
+TEST_F(Running, WithRefreshFlagZeroTheRateStaysButTheFilesFollowTheFixedRule) {
+    SetRefreshFlag(0);
+    PowerSource(0);
+    EXPECT_EQ(CurrentRate(), 144u);
+    ExpectLastState("2", "1");
+    PowerSource(1);
+    ExpectLastState("1", "2");
+    // An unknown line status counts as battery.
+    PowerSource(255);
+    ExpectLastState("2", "1");
+    EXPECT_EQ(StateFile(L"Icon.txt"), "2");
+}
+
+TEST_F(Running, APowerChangeWhileSuspendedIsActedOnAtResume) {
+    agent.Send(WM_POWERBROADCAST, PBT_APMSUSPEND);
+    PowerSource(0);
+    EXPECT_EQ(CurrentRate(), 144u);
+    ExpectLastState("1", "2");
+    // Resume form: the last state was AC, so the low rate on battery.
+    agent.Send(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND);
+    EXPECT_EQ(CurrentRate(), 60u);
+    ExpectLastState("2", "1");
+    EXPECT_EQ(StateFile(L"Icon.txt"), "2");
+    // Counted once: coming back to AC now switches again.
+    PowerSource(1);
+    EXPECT_EQ(CurrentRate(), 144u);
+}
+
+TEST_F(Running, ResumeFormReadsTheRecordedState) {
+    struct Case {
+        uint8_t ac;
+        const char* acdc;
+        const char* dcRefresh;
+        uint32_t rate;
+    } cases[] = {
+        {0, "x", "1", 60}, {0, "x", "2", 144}, {0, "1", "2", 60},
+        {1, "1", "1", 60}, {1, "2", "1", 144},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "ac " << int(c.ac) << " files " << c.acdc << c.dcRefresh);
+        simnotebook::SetCurrentMode(0, {1920, 1080, 32, c.rate == 60 ? 144u : 60u});
+        simnotebook::SetACLineStatus(c.ac);
+        WriteStateFile(L"lasttimeACDC.txt", c.acdc);
+        WriteStateFile(L"lasttimeDCRefresh.txt", c.dcRefresh);
+        agent.Send(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND);
+        EXPECT_EQ(CurrentRate(), c.rate);
+    }
+}
+
+TEST_F(Running, LockedSessionSwitchesTheRateButRecordsAfterUnlock) {
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    PowerSource(0);
+    EXPECT_EQ(CurrentRate(), 60u);
+    ExpectLastState("1", "2");
+    size_t decisions = CountInLog("] Detect_Notify_Fn: Power Status = ");
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    ExpectLastState("2", "1");
+    EXPECT_EQ(CurrentRate(), 60u);
+    EXPECT_EQ(CountInLog("] Detect_Notify_Fn: Power Status = "), decisions + 1);
+}
+
+TEST_F(Running, StartFormAtLogonKeepsTheUsersLowRateOnAC) {
+    WriteStateFile(L"lasttimeACDC.txt", "1");
+    WriteStateFile(L"lasttimeDCRefresh.txt", "1");
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGON);
+    EXPECT_EQ(CurrentRate(), 60u);
+    // Battery, last state "x": the start form changes nothing.
+    simnotebook::SetACLineStatus(0);
+    simnotebook::SetCurrentMode(0, {1920, 1080, 32, 144});
+    WriteStateFile(L"lasttimeACDC.txt", "x");
+    WriteStateFile(L"lasttimeDCRefresh.txt", "1");
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGON);
+    EXPECT_EQ(CurrentRate(), 144u);
+}
+
+TEST_F(Running, DisplayChangeRecordsWithoutSwitching) {
+    simnotebook::SetCurrentMode(0, {1920, 1080, 32, 60});
+    simnotebook::ClearRecord();
+    agent.Send(WM_DISPLAYCHANGE);
+    EXPECT_EQ(CountModeChanges(), 0u);
+    ExpectLastState("1", "1");
+    // 60 Hz: overdrive refused for the rate.
+    EXPECT_EQ(StateFile(L"Icon.txt"), "2");
+}
+
+TEST_F(Running, ASecondMonitorOnACPutsThePanelAtItsHighRate) {
+    simnotebook::SetCurrentMode(0, {1920, 1080, 32, 60});
+    simnotebook::ClearRecord();
+    agent.Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED);
+    EXPECT_EQ(CountModeChanges(), 0u); // the count did not change
+    simnotebook::SetActiveDisplayCount(2);
+    agent.Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED);
+    EXPECT_EQ(CurrentRate(), 144u);
+    ExpectLastState("1", "2");
+}
+
+TEST_F(Running, RefreshFlagChangesMatterOnBatteryOnly) {
+    PowerSource(0);
+    ASSERT_EQ(CurrentRate(), 60u);
+    SetRefreshFlag(0);
+    EXPECT_TRUE(WaitUntil([] { return CurrentRate() == 144u; }));
+    // Written with the platform's own tool this time.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::wstring command =
+        L"reg.exe add "
+        L"\"HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+        L"{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}\" /v RefreshFlag /t REG_DWORD /d 1 /f";
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                               nullptr, nullptr, &startup, &info));
+    WaitForSingleObject(info.hProcess, 20000);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    EXPECT_TRUE(WaitUntil([] { return CurrentRate() == 60u; }));
+
+    // On AC a change of the flag does nothing.
+    PowerSource(1);
+    ASSERT_EQ(CurrentRate(), 144u);
+    simnotebook::ClearRecord();
+    SetRefreshFlag(0);
+    SetRefreshFlag(1);
+    agent.Send(WM_NULL); // anything posted meanwhile has been handled before this returns
+    EXPECT_EQ(CountModeChanges(), 0u);
+}
+
+TEST_F(Running, SameValueWritePostsNothing) {
+    PowerSource(0);
+    ASSERT_EQ(CurrentRate(), 60u);
+    simnotebook::ClearRecord();
+    SetRefreshFlag(1); // the same value
+    SetNeedShow(1);    // another value under the key
+    SetRefreshFlag(0); // a change: exactly one message
+    ASSERT_TRUE(WaitUntil([] { return CurrentRate() == 144u; }));
+    agent.Send(WM_NULL);
+    size_t recordings = 0;
+    for (const simnotebook::Event& event : simnotebook::ReadRecord()) {
+        recordings += event.kind == simnotebook::EventKind::Delay && event.milliseconds == 3000;
+    }
+    EXPECT_EQ(recordings, 1u);
+    EXPECT_EQ(CountModeChanges(), 1u);
+}
+
+TEST_F(Running, AnAutomaticResumeAloneIsNoPowerEvent) {
+    size_t before = CountInLog("] OnPowerEvent Power status = ");
+    agent.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
+    EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), before);
+    agent.Send(WM_DISPLAYCHANGE);
+    EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), before + 1);
+}
+
+} // namespace e2e

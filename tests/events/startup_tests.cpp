@@ -1,0 +1,170 @@
+// Start-up of the agent process on the simulated notebook.
+#include "tests/events/agent_fixture.h"
+#include "tests/support/test_support.h"
+#include "tools/refhost/refhost_process.h"
+#include "tools/simbios/simbios_control.h"
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+using StartUp = AgentTest;
+
+TEST_F(StartUp, FreshDataFolderIsFilledWithTheAgentsFiles) {
+    testsupport::RemoveDataFolder();
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_EQ(StateFile(L"OD_Result.txt"), "1");
+    EXPECT_EQ(StateFile(L"HWID_Result.txt"), "1");
+    // AC, the choice "1", 144 Hz: overdrive on.
+    EXPECT_EQ(StateFile(L"Icon.txt"), "1");
+    EXPECT_TRUE(simbios::GetODState());
+    EXPECT_EQ(StateFile(L"lasttimeACDC.txt"), "1");
+    EXPECT_EQ(StateFile(L"lasttimeDCRefresh.txt"), "2");
+    std::string log = ReadLog();
+    EXPECT_NE(log.find("OD_Result.txt is not exist, create it and set default value 1.\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("] -------------------- detectEDID = AUO519D --------------------\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("] -------------------- isODPanel = YES --------------------\r\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("] Is OD Panel, detectEDID = AUO519D\r\n"), std::string::npos);
+    EXPECT_NE(log.find("] OnStart: panel registry monitor start\r\n"), std::string::npos);
+    EXPECT_NE(log.find("] Detect_Notify_Fn: AUO519D, Power Status is AC mode, Now Refresh Rate: "
+                       "144 Hz\r\n"),
+              std::string::npos);
+    // Dual-rate panel: NeedShow, which exists, says so.
+    DWORD needShow = 0;
+    EXPECT_TRUE(ReadProductValue(L"NeedShow", &needShow));
+    EXPECT_EQ(needShow, 1u);
+    EXPECT_EQ(agent.Exit(), 0u);
+}
+
+TEST_F(StartUp, NoInternalPanelMeansNoDecisionAndVerdictZero) {
+    simnotebook::SetWmiRows({});
+    refhost::RefHostProcess host;
+    ASSERT_TRUE(host.Start(refHostPath, {L"--plugin", pluginPath}));
+    ASSERT_TRUE(host.WaitForLine(refhost::StartsWith("ready"), 20000));
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_EQ(StateFile(L"HWID_Result.txt"), "0");
+    EXPECT_EQ(CountInLog("] detectEDID Fail, BIOS not return EDID.\r\n"), 1u);
+    EXPECT_EQ(CountInLog("Detect_Notify_Fn"), 0u);
+    bool iconExists = true;
+    StateFile(L"Icon.txt", &iconExists);
+    EXPECT_FALSE(iconExists);
+    EXPECT_FALSE(host.WaitForLine(refhost::StartsWith("notice"), 500));
+    // The user's choice is no longer followed, but deleted files are still repaired.
+    WriteStateFile(L"OD_Result.txt", "0");
+    ASSERT_TRUE(DeleteFileW(testsupport::DataPath(L"HWID_Result.txt").c_str()));
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"HWID_Result.txt") == "0"; })) << ReadLog();
+    EXPECT_EQ(CountInLog("fsWatcher_OD_Result_Changed"), 0u);
+}
+
+TEST_F(StartUp, PanelWithoutOverdriveShowsIconTwo) {
+    simbios::SetSimBiosValue(L"SupportAnswer", 0x00010000);
+    refhost::RefHostProcess host;
+    ASSERT_TRUE(host.Start(refHostPath, {L"--plugin", pluginPath}));
+    ASSERT_TRUE(host.WaitForLine(refhost::StartsWith("ready"), 20000));
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_TRUE(host.WaitForLine(refhost::NoticeWithMode("2"), 20000));
+    EXPECT_EQ(StateFile(L"Icon.txt"), "2");
+    EXPECT_EQ(StateFile(L"HWID_Result.txt"), "0");
+    EXPECT_EQ(CountInLog("] Not OD Panel, detectEDID = AUO519D\r\n"), 1u);
+    EXPECT_EQ(CountInLog("] OnStart: isODPanel is No or fail, so not support OD function\r\n"), 1u);
+    EXPECT_EQ(CountInLog("Detect_Notify_Fn"), 0u);
+}
+
+TEST_F(StartUp, RatesComeFromTheConfigurationFileFirst) {
+    // The EDID says 144/60, the file 120/48: the file wins.
+    simnotebook::SetModes(0, {{1920, 1080, 32, 120}, {1920, 1080, 32, 48}});
+    simnotebook::SetCurrentMode(0, {1920, 1080, 32, 120});
+    WritePanelConfig("AF06,519E,1,2\r\nAF06,519D,48,120\r\n");
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    simnotebook::SetACLineStatus(0);
+    agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
+    EXPECT_EQ(CurrentRate(), 48u);
+}
+
+TEST_F(StartUp, RatesComeFromTheEdidWhenTheFileDoesNotListThePanel) {
+    WritePanelConfig("E509,0A1B,165,60\r\n");
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    simnotebook::SetACLineStatus(0);
+    agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
+    EXPECT_EQ(CurrentRate(), 60u);
+    EXPECT_EQ(StateFile(L"lasttimeACDC.txt"), "2");
+    EXPECT_EQ(StateFile(L"lasttimeDCRefresh.txt"), "1");
+}
+
+TEST_F(StartUp, SingleRatePanelLeavesTheRateAloneAndNeedShowZero) {
+    WritePanelConfig("AF06,519D,60,62\r\n");
+    SetNeedShow(1);
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    DWORD needShow = 7;
+    EXPECT_TRUE(ReadProductValue(L"NeedShow", &needShow));
+    EXPECT_EQ(needShow, 0u);
+    simnotebook::ClearRecord();
+    simnotebook::SetACLineStatus(0);
+    agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
+    EXPECT_EQ(CountModeChanges(), 0u);
+    EXPECT_EQ(CurrentRate(), 144u);
+}
+
+TEST_F(StartUp, NeedShowIsNeverCreated) {
+    DeleteProductValue(L"NeedShow");
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    DWORD needShow = 0;
+    EXPECT_FALSE(ReadProductValue(L"NeedShow", &needShow));
+}
+
+TEST_F(StartUp, ASecondInstanceDecidesOnceAndLeaves) {
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    AgentProcess second;
+    ASSERT_TRUE(second.Start(simAgentPath, false));
+    EXPECT_EQ(second.WaitForExit(), 0u);
+    EXPECT_EQ(CountInLog("] OnStart: panel registry monitor start\r\n"), 2u);
+    // The first one still runs.
+    EXPECT_EQ(WaitForSingleObject(agent.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST_F(StartUp, BothLastStateFilesPresentAreRestoredAndRewritten) {
+    // On battery the user had kept the high rate: it stays.
+    simnotebook::SetACLineStatus(0);
+    WriteStateFile(L"lasttimeACDC.txt", "2");
+    WriteStateFile(L"lasttimeDCRefresh.txt", "2");
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_EQ(CurrentRate(), 144u);
+    EXPECT_EQ(StateFile(L"lasttimeACDC.txt"), "2");
+    EXPECT_EQ(StateFile(L"lasttimeDCRefresh.txt"), "2");
+}
+
+TEST_F(StartUp, LastStateFilesAreCreatedOnlyWhenBothAreMissing) {
+    // A single-rate panel: nothing but the creation step touches the files.
+    WritePanelConfig("AF06,519D,144,144\r\n");
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_EQ(StateFile(L"lasttimeACDC.txt"), "1");
+    // The panel starts at its (only) low rate.
+    EXPECT_EQ(StateFile(L"lasttimeDCRefresh.txt"), "1");
+    agent.Terminate();
+
+    DeleteFileW(testsupport::DataPath(L"lasttimeDCRefresh.txt").c_str());
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    bool exists = true;
+    StateFile(L"lasttimeDCRefresh.txt", &exists);
+    EXPECT_FALSE(exists);
+}
+
+TEST_F(StartUp, MenuCommandExitEndsTheProcessWithZero) {
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_EQ(agent.Exit(), 0u);
+}
+
+// The production build on Wine's own machine: Wine lists no internal display.
+TEST_F(StartUp, ProductionBuildTakesTheNoPanelPathOnWine) {
+    ASSERT_TRUE(agent.Start(realAgentPath));
+    EXPECT_EQ(StateFile(L"HWID_Result.txt"), "0");
+    EXPECT_EQ(CountInLog("] detectEDID Fail, BIOS not return EDID.\r\n"), 1u);
+    DeleteFileW(testsupport::DataPath(L"HWID_Result.txt").c_str());
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"HWID_Result.txt") == "0"; }));
+    EXPECT_EQ(agent.Exit(), 0u);
+}
+
+} // namespace e2e

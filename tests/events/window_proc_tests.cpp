@@ -1,0 +1,106 @@
+// The window procedure called in-process, for what another process cannot send (a message
+// carrying a pointer), and the resources as the built executable holds them.
+#include "agent/events/window_proc.h"
+#include "agent/state/agent_state.h"
+#include "tests/events/agent_fixture.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+namespace e2e {
+
+namespace {
+
+const GUID kMonitorPowerOn = {
+    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
+const GUID kLidSwitch = {
+    0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
+const WORD kTraditionalChinese = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);
+
+LRESULT SendPowerSetting(const GUID& setting) {
+    POWERBROADCAST_SETTING broadcast = {};
+    broadcast.PowerSetting = setting;
+    broadcast.DataLength = sizeof(DWORD);
+    return WndProc(nullptr, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                   reinterpret_cast<LPARAM>(&broadcast));
+}
+
+// String `id` of the table, as stored for the given language.
+std::wstring StringResource(HMODULE module, UINT id, WORD language) {
+    HRSRC block = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    if (block == nullptr) {
+        return L"<missing>";
+    }
+    const wchar_t* at = static_cast<const wchar_t*>(LockResource(LoadResource(module, block)));
+    for (UINT i = 0; i < id % 16; ++i) {
+        at += *at + 1;
+    }
+    return std::wstring(at + 1, *at);
+}
+
+std::wstring MenuText(HMENU menu, UINT position) {
+    wchar_t text[64] = {};
+    GetMenuStringW(menu, position, text, 64, MF_BYPOSITION);
+    return text;
+}
+
+} // namespace
+
+TEST(WindowProcedure, MonitorPowerIsAPowerEventTheLidIsNot) {
+    testsupport::ResetDataFolder();
+    ResetAgentState();
+    detectEDID = L"FAIL"; // no decision cycle: only the power event's own line
+    EXPECT_EQ(SendPowerSetting(kLidSwitch), 0);
+    EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), 0u);
+    EXPECT_EQ(SendPowerSetting(kMonitorPowerOn), 0);
+    EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), 1u);
+    EXPECT_EQ(WndProc(nullptr, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 0);
+    EXPECT_TRUE(isSuspended);
+}
+
+TEST(WindowProcedure, AboutBoxClosesOnOkAndCancelOnly) {
+    EXPECT_EQ(AboutDlgProc(nullptr, WM_INITDIALOG, 0, 0), TRUE);
+    EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, IDOK, 0), TRUE);
+    EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, IDCANCEL, 0), TRUE);
+    EXPECT_EQ(AboutDlgProc(nullptr, WM_COMMAND, 1234, 0), FALSE);
+    EXPECT_EQ(AboutDlgProc(nullptr, WM_PAINT, 0, 0), FALSE);
+}
+
+TEST(Resources, TextsArriveIntactInTraditionalChinese) {
+    for (const std::wstring& path : {realAgentPath, simAgentPath}) {
+        SCOPED_TRACE(testing::PrintToString(path));
+        HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module, nullptr);
+        EXPECT_EQ(StringResource(module, 103, kTraditionalChinese), L"Lumivane");
+        EXPECT_EQ(StringResource(module, 109, kTraditionalChinese), L"Lumivane");
+        HMENU menu = LoadMenuW(module, MAKEINTRESOURCEW(109));
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(MenuText(menu, 0), L"\u6A94\u6848(&F)");
+        EXPECT_EQ(MenuText(GetSubMenu(menu, 0), 0), L"\u7D50\u675F(&X)");
+        EXPECT_EQ(GetMenuItemID(GetSubMenu(menu, 0), 0), 105u);
+        EXPECT_EQ(MenuText(menu, 1), L"\u8AAA\u660E(&H)");
+        EXPECT_EQ(MenuText(GetSubMenu(menu, 1), 0), L"\u95DC\u65BC(&A)...");
+        EXPECT_EQ(GetMenuItemID(GetSubMenu(menu, 1), 0), 104u);
+        DestroyMenu(menu);
+        HRSRC dialog =
+            FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(103), kTraditionalChinese);
+        ASSERT_NE(dialog, nullptr);
+        // The caption and texts are stored as UTF-16 inside the template.
+        const BYTE* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, dialog)));
+        std::wstring raw(reinterpret_cast<const wchar_t*>(bytes),
+                         SizeofResource(module, dialog) / sizeof(wchar_t));
+        EXPECT_NE(raw.find(L"\u95DC\u65BC ZAVIK_FRQ_Control"), std::wstring::npos);
+        EXPECT_NE(raw.find(L"ZAVIK_FRQ_Control 1.0 \u7248"), std::wstring::npos);
+        EXPECT_NE(raw.find(L"\u78BA\u5B9A"), std::wstring::npos);
+        EXPECT_NE(
+            FindResourceExW(module, RT_ACCELERATOR, MAKEINTRESOURCEW(109), kTraditionalChinese),
+            nullptr);
+        FreeLibrary(module);
+    }
+}
+
+} // namespace e2e
