@@ -32,3 +32,23 @@ lumivane_build() {
     fi
     cmake --build --preset mingw
 }
+
+# Writes <build>/<name>-run.sh: like wine-run.sh, for the Wine prefix given.
+lumivane_prefix_runner() {
+    local prefix=$1 runner=$2 loader=$3
+    cat >"$runner" <<TEXT
+#!/bin/sh
+export WINEPREFIX="$prefix" WINEDEBUG="\${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+exec "$loader" "\$@"
+TEXT
+    chmod +x "$runner"
+}
+
+# Turns a prepared prefix into the simulated notebook's: the BIOS driver, and the Task
+# Scheduler double in place of the platform's (Wine's lacks logon triggers).
+lumivane_prepare_doubles() {
+    local prefix=$1 loader=$2 runner=$3
+    bash tools/simbios/install-simbios.sh "$prefix" build/tools/simbios/zvkacpisim.sys "$loader" \
+        >/dev/null
+    sh tools/taskdouble/register-double.sh "$runner" "$(pwd)/build/tools/taskdouble/taskdouble.dll"
+}

@@ -1,0 +1,348 @@
+// The demonstration: a simulated notebook runs the installed agent through a day of use while
+// the reference host plays the control-centre application. Each step prints one row of a
+// timeline; the verdict says whether every row is what the system must do.
+//
+// Usage: Demo.exe <install folder with trailing backslash> [--keep]
+#include "tools/refhost/refhost_process.h"
+#include "tools/simbios/simbios_control.h"
+#include "tools/simnotebook/simnotebook.h"
+
+#include <windows.h>
+
+#include <wtsapi32.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
+const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
+                              L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
+const wchar_t kVersionKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
+constexpr DWORD kNoticeWaitMs = 20000;
+// How long a step that must not notify the host is watched for a stray notice.
+constexpr DWORD kQuietWaitMs = 700;
+// Real delays, shortened so the whole day fits in a minute.
+constexpr uint32_t kDelayScalePercent = 10;
+
+struct Expected {
+    const char* power;
+    uint32_t rate;
+    const char* bios;
+    const char* icon;
+    const char* hwid;
+    const char* notice; // mode the host must hear, or "-" for none
+};
+
+struct Row {
+    std::string step;
+    std::string power, rate, bios, icon, hwid, notice;
+    bool ok = true;
+};
+
+std::vector<Row> rows;
+
+std::string ReadDataFile(const wchar_t* name) {
+    std::wstring path = std::wstring(kDataFolder) + L"\\" + name;
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) {
+        return "(none)";
+    }
+    char buffer[64] = {};
+    size_t count = fread(buffer, 1, sizeof buffer - 1, file);
+    fclose(file);
+    return std::string(buffer, count);
+}
+
+void SetProductValue(const wchar_t* name, DWORD value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) == ERROR_SUCCESS) {
+        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                       sizeof value);
+        RegCloseKey(key);
+    }
+}
+
+void PrepareNotebook() {
+    simnotebook::ResetSimNotebook();
+    simnotebook::SetDelayScalePercent(kDelayScalePercent);
+    simnotebook::InstallPanelEDID(simnotebook::kDefaultPanelIdentity,
+                                  simnotebook::kDefaultPanelInstanceKey,
+                                  simnotebook::DefaultPanelEDID());
+    simbios::ResetSimBios();
+    SetProductValue(L"RefreshFlag", 1);
+    SetProductValue(L"NeedShow", 0);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVersionKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) == ERROR_SUCCESS) {
+        const wchar_t version[] = L"1.0.0.0";
+        RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                       sizeof version);
+        RegCloseKey(key);
+    }
+    // A notebook fresh from the factory: the data folder's parents exist, the folder does not.
+    CreateDirectoryW(L"C:\\Users\\Public\\Roaming", nullptr);
+    CreateDirectoryW(L"C:\\Users\\Public\\Roaming\\ZAVIK", nullptr);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((std::wstring(kDataFolder) + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileW((std::wstring(kDataFolder) + L"\\" + entry.cFileName).c_str());
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(kDataFolder);
+    DeleteFileW(L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt");
+}
+
+// A folder with a trailing backslash, quoted so that the backslash does not escape the quote.
+std::wstring QuotedArgument(const std::wstring& folder) {
+    std::wstring quoted = L"\"" + folder;
+    if (!folder.empty() && folder.back() == L'\\') {
+        quoted += L'\\';
+    }
+    return quoted + L"\"";
+}
+
+// Runs the setup tool and waits for it; its output goes to ours.
+DWORD RunSetup(const std::wstring& folder, const std::wstring& arguments) {
+    std::wstring exe = folder + L"Stagehand.exe";
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        return static_cast<DWORD>(-2);
+    }
+    WaitForSingleObject(info.hProcess, 60000);
+    DWORD code = 0;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    std::printf("\n");
+    return code;
+}
+
+HWND WaitForAgentWindow(DWORD timeoutMs) {
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    HWND window = nullptr;
+    while ((window = FindWindowW(L"Lumivane", nullptr)) == nullptr && GetTickCount64() < deadline) {
+        Sleep(20);
+    }
+    // Answered only once start-up is over and the message loop runs.
+    DWORD_PTR result = 0;
+    if (window != nullptr) {
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result);
+    }
+    return window;
+}
+
+// Sends a notification to the agent and waits until its window procedure has handled it.
+void Notify(HWND agent, UINT message, WPARAM wParam) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(agent, message, wParam, 0, SMTO_NORMAL, 60000, &result);
+}
+
+std::string CurrentRate() {
+    simnotebook::Mode mode;
+    return simnotebook::GetCurrentMode(0, &mode) ? std::to_string(mode.frequency) + " Hz" : "?";
+}
+
+// Waits until the agent, which acts on its own threads, shows the expected state.
+bool Settled(const Expected& expected) {
+    ULONGLONG deadline = GetTickCount64() + kNoticeWaitMs;
+    for (;;) {
+        bool same = CurrentRate() == std::to_string(expected.rate) + " Hz" &&
+                    ReadDataFile(L"Icon.txt") == expected.icon &&
+                    (simbios::GetODState() ? "on" : "off") == std::string(expected.bios);
+        if (same || GetTickCount64() >= deadline) {
+            return same;
+        }
+        Sleep(20);
+    }
+}
+
+void Record(const std::string& step, const Expected& expected, refhost::RefHostProcess& host,
+            ULONGLONG actedAt) {
+    Row row;
+    row.step = step;
+    std::string mode;
+    if (std::string(expected.notice) != "-") {
+        auto line = host.WaitForLine(refhost::NoticeWithMode(expected.notice), kNoticeWaitMs);
+        if (line) {
+            auto since = refhost::LineField(*line, "since-set-ms");
+            ULONGLONG latency = GetTickCount64() - actedAt;
+            row.notice =
+                std::string("mode ") + expected.notice + " (" +
+                (since && *since != "-1" && step.rfind("user", 0) == 0 ? *since
+                                                                       : std::to_string(latency)) +
+                " ms)";
+        } else {
+            row.notice = "missing";
+            row.ok = false;
+        }
+    } else {
+        auto stray = host.WaitForLine(refhost::StartsWith("notice"), kQuietWaitMs);
+        row.notice =
+            stray ? "unexpected: " + refhost::LineField(*stray, "mode").value_or("?") : "-";
+        row.ok = row.ok && !stray;
+    }
+    row.ok = Settled(expected) && row.ok;
+    row.power = simnotebook::GetACLineStatus() == 1 ? "AC" : "battery";
+    row.rate = CurrentRate();
+    row.bios = simbios::GetODState() ? "on" : "off";
+    row.icon = ReadDataFile(L"Icon.txt");
+    row.hwid = ReadDataFile(L"HWID_Result.txt");
+    row.ok = row.ok && row.power == expected.power && row.hwid == expected.hwid;
+    std::printf("| %-36s | %-7s | %-6s | %-3s | %-4s | %-4s | %-20s | %s\n", row.step.c_str(),
+                row.power.c_str(), row.rate.c_str(), row.bios.c_str(), row.icon.c_str(),
+                row.hwid.c_str(), row.notice.c_str(), row.ok ? "ok" : "DIFFERS");
+    std::fflush(stdout);
+    rows.push_back(row);
+}
+
+void PrintHeader() {
+    std::printf("| %-36s | %-7s | %-6s | %-3s | %-4s | %-4s | %-20s |\n", "step", "power", "rate",
+                "OD", "Icon", "HWID", "host notice");
+    std::printf("|%s|\n", std::string(103, '-').c_str());
+}
+
+void PrintLogExcerpt() {
+    std::string log = ReadDataFile(L"OD_Log.txt");
+    std::wstring path = std::wstring(kDataFolder) + L"\\OD_Log.txt";
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    std::vector<std::string> lines;
+    if (file != nullptr) {
+        char line[1024];
+        while (fgets(line, sizeof line, file) != nullptr) {
+            lines.push_back(line);
+        }
+        fclose(file);
+    }
+    std::printf("\nThe agent's log, OD_Log.txt (last 14 of %zu lines):\n", lines.size());
+    for (size_t i = lines.size() > 14 ? lines.size() - 14 : 0; i < lines.size(); ++i) {
+        std::string text = lines[i];
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.pop_back();
+        }
+        std::printf("  %s\n", text.c_str());
+    }
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: Demo.exe <install folder\\> [--keep]\n");
+        return 2;
+    }
+    std::wstring folder = argv[1];
+    bool keep = argc > 2 && std::wstring(argv[2]) == L"--keep";
+
+    PrepareNotebook();
+    std::printf(
+        "A notebook: 144/60 Hz internal panel with overdrive, on AC power; RefreshFlag 1.\n");
+    std::printf("Delays of the agent run at %u%% of their real length.\n\n", kDelayScalePercent);
+    std::printf("Stagehand.exe /Install:\n");
+    RunSetup(folder, L"/Install " + QuotedArgument(folder));
+
+    refhost::RefHostProcess host;
+    if (!host.Start(folder + L"RefHost.exe", {L"--plugin", folder + L"Tessel.dll"}) ||
+        !host.WaitForLine(refhost::StartsWith("ready"), kNoticeWaitMs)) {
+        std::printf("VERDICT: FAILED - the reference host did not start\n");
+        return 1;
+    }
+    std::printf("Stagehand.exe /Commit:\n");
+    ULONGLONG actedAt = GetTickCount64();
+    RunSetup(folder, L"/Commit");
+    HWND agent = WaitForAgentWindow(kNoticeWaitMs);
+    if (agent == nullptr) {
+        std::printf("VERDICT: FAILED - the agent did not start\n");
+        return 1;
+    }
+    std::printf("\n");
+    PrintHeader();
+    Record("agent started by /Commit", {"AC", 144, "on", "1", "1", "1"}, host, actedAt);
+
+    actedAt = GetTickCount64();
+    host.Send("set 0");
+    Record("user turns overdrive off", {"AC", 144, "off", "0", "1", "0"}, host, actedAt);
+    actedAt = GetTickCount64();
+    host.Send("set 1");
+    Record("user turns overdrive on", {"AC", 144, "on", "1", "1", "1"}, host, actedAt);
+
+    auto powerSource = [&](uint8_t status) {
+        simnotebook::SetACLineStatus(status);
+        Notify(agent, WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
+    };
+    actedAt = GetTickCount64();
+    powerSource(0);
+    Record("notebook goes on battery", {"battery", 60, "off", "2", "1", "2"}, host, actedAt);
+    actedAt = GetTickCount64();
+    powerSource(1);
+    Record("back on AC", {"AC", 144, "on", "1", "1", "1"}, host, actedAt);
+
+    actedAt = GetTickCount64();
+    Notify(agent, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    Record("session locks", {"AC", 144, "on", "1", "1", "-"}, host, actedAt);
+    actedAt = GetTickCount64();
+    Notify(agent, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    Record("session unlocks", {"AC", 144, "on", "1", "1", "-"}, host, actedAt);
+
+    actedAt = GetTickCount64();
+    powerSource(0);
+    Record("on battery again", {"battery", 60, "off", "2", "1", "2"}, host, actedAt);
+    actedAt = GetTickCount64();
+    SetProductValue(L"RefreshFlag", 0);
+    Record("RefreshFlag 0: high rate on battery", {"battery", 144, "off", "2", "1", "-"}, host,
+           actedAt);
+    actedAt = GetTickCount64();
+    SetProductValue(L"RefreshFlag", 1);
+    Record("RefreshFlag 1: low rate again", {"battery", 60, "off", "2", "1", "-"}, host, actedAt);
+    actedAt = GetTickCount64();
+    powerSource(1);
+    Record("back on AC", {"AC", 144, "on", "1", "1", "1"}, host, actedAt);
+
+    if (!keep) {
+        std::printf("\nStagehand.exe /Uninstall:\n");
+        DWORD agentProcessId = 0;
+        GetWindowThreadProcessId(agent, &agentProcessId);
+        HANDLE agentProcess = OpenProcess(SYNCHRONIZE, FALSE, agentProcessId);
+        RunSetup(folder, L"/Uninstall " + QuotedArgument(folder));
+        bool ended =
+            agentProcess != nullptr && WaitForSingleObject(agentProcess, 20000) == WAIT_OBJECT_0;
+        bool filesGone = ReadDataFile(L"lasttimeACDC.txt") == "(none)" &&
+                         ReadDataFile(L"lasttimeDCRefresh.txt") == "(none)";
+        std::printf("agent ended: %s; last-state files deleted: %s\n", ended ? "yes" : "NO",
+                    filesGone ? "yes" : "NO");
+        if (agentProcess != nullptr) {
+            CloseHandle(agentProcess);
+        }
+        Row row;
+        row.step = "uninstall";
+        row.ok = ended && filesGone;
+        rows.push_back(row);
+    }
+    host.Stop();
+    PrintLogExcerpt();
+
+    size_t differing = 0;
+    for (const Row& row : rows) {
+        differing += row.ok ? 0 : 1;
+    }
+    if (differing == 0) {
+        std::printf("\nVERDICT: PASS - all %zu steps behaved as the system must.\n", rows.size());
+    } else {
+        std::printf("\nVERDICT: FAIL - %zu of %zu steps differ from what the system must do.\n",
+                    differing, rows.size());
+    }
+    if (keep) {
+        std::printf("The agent keeps running (--keep); end it with Stagehand.exe /Uninstall.\n");
+    }
+    return differing == 0 ? 0 : 1;
+}
