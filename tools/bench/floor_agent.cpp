@@ -1,0 +1,183 @@
+// FloorAgent: the least a program can do to tell the host of a new overdrive choice, as the
+// floor the agent's reaction time is set against. It watches the data folder for a change of
+// OD_Result.txt and broadcasts "NOTIFY_GC_MODECHANGE" as the agent does, with nothing in
+// between: no log, no BIOS, no lock, no icon file.
+//
+//   FloorAgent.exe      prints "ready" once the watch is armed; ends on "quit" or end of input
+//
+// lParam carries the value read from OD_Result.txt, and a value is broadcast only when it differs
+// from the one before: the plug-in's rewrite reaches the folder as more than one modification
+// (truncation, then the write), and the bench pairs each Set with exactly one notice by value.
+// The watch is overlapped so it is armed before "ready" is printed; changes made while a
+// broadcast runs are kept by the platform for the next read.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+namespace {
+
+const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
+const wchar_t kChoiceFile[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\OD_Result.txt";
+const wchar_t kChoiceName[] = L"OD_RESULT.TXT";
+const wchar_t kModeChangeMessageName[] = L"NOTIFY_GC_MODECHANGE";
+
+constexpr WPARAM kNoticeWParam = 0x00FFAB00;
+constexpr UINT kBroadcastTimeoutMs = 5000;
+constexpr DWORD kNotifyBufferSize = 4096;
+constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+constexpr int kExitFailed = 2;
+
+// Offsets inside a FILE_NOTIFY_INFORMATION record; read by offset, the buffer holds bytes.
+constexpr DWORD kNextOffsetField = 0;
+constexpr DWORD kActionField = 4;
+constexpr DWORD kNameLengthField = 8;
+constexpr DWORD kNameField = 12;
+
+DWORD ReadDword(const BYTE* at) {
+    DWORD value;
+    memcpy(&value, at, sizeof value);
+    return value;
+}
+
+// True when a record in the batch adds or modifies the choice file. FileNameLength counts
+// bytes without a terminator; nothing past byteCount is read.
+bool BatchTouchesChoice(const BYTE* buffer, DWORD byteCount) {
+    DWORD offset = 0;
+    while (byteCount >= kNameField && offset <= byteCount - kNameField) {
+        const BYTE* record = buffer + offset;
+        const DWORD next = ReadDword(record + kNextOffsetField);
+        const DWORD action = ReadDword(record + kActionField);
+        const DWORD nameBytes = ReadDword(record + kNameLengthField);
+        if (nameBytes > byteCount - offset - kNameField) {
+            return false;
+        }
+        std::wstring name(nameBytes / sizeof(wchar_t), L'\0');
+        if (!name.empty()) {
+            memcpy(&name[0], record + kNameField, name.size() * sizeof(wchar_t));
+        }
+        const bool isChoice = CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()),
+                                                   kChoiceName, -1, TRUE) == CSTR_EQUAL;
+        if (isChoice && (action == FILE_ACTION_ADDED || action == FILE_ACTION_MODIFIED)) {
+            return true;
+        }
+        if (next == 0 || next > byteCount - offset) {
+            return false;
+        }
+        offset += next;
+    }
+    return false;
+}
+
+// The first word of the choice file; empty while the writer is between truncation and write.
+std::string ReadChoice() {
+    HANDLE file = CreateFileW(kChoiceFile, GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::string();
+    }
+    char bytes[16] = {};
+    DWORD count = 0;
+    (void)ReadFile(file, bytes, sizeof bytes - 1, &count, nullptr); // a failed read is "empty"
+    CloseHandle(file);
+    std::string word;
+    for (DWORD i = 0; i < count; ++i) {
+        const char c = bytes[i];
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            if (!word.empty()) {
+                break;
+            }
+            continue;
+        }
+        word += c;
+    }
+    return word;
+}
+
+bool ArmWatch(HANDLE folder, BYTE* buffer, OVERLAPPED* overlapped) {
+    (void)ResetEvent(overlapped->hEvent);
+    return ReadDirectoryChangesW(folder, buffer, kNotifyBufferSize, FALSE, kWatchFilter, nullptr,
+                                 overlapped, nullptr) != 0;
+}
+
+// Ends the process on "quit" or when the parent closes our input.
+DWORD WINAPI WatchInput(void*) {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (line == "quit" || line == "quit\r") {
+            break;
+        }
+    }
+    std::fflush(stdout);
+    ExitProcess(0);
+}
+
+int Fail(const char* what) {
+    const DWORD error = GetLastError();
+    std::printf("error %s (%lu)\n", what, static_cast<unsigned long>(error));
+    std::fflush(stdout);
+    return kExitFailed;
+}
+
+} // namespace
+
+int wmain() {
+    const UINT modeChangeMessage = RegisterWindowMessageW(kModeChangeMessageName);
+    if (modeChangeMessage == 0) {
+        return Fail("RegisterWindowMessageW");
+    }
+    HANDLE folder = CreateFileW(
+        kDataFolder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return Fail("cannot open the data folder");
+    }
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        return Fail("CreateEventW");
+    }
+    // DWORD alignment is what the platform requires of the buffer.
+    static DWORD buffer[kNotifyBufferSize / sizeof(DWORD)];
+    BYTE* bytes = reinterpret_cast<BYTE*>(buffer);
+    if (!ArmWatch(folder, bytes, &overlapped)) {
+        return Fail("ReadDirectoryChangesW");
+    }
+    HANDLE input = CreateThread(nullptr, 0, WatchInput, nullptr, 0, nullptr);
+    if (input == nullptr) {
+        return Fail("CreateThread");
+    }
+    CloseHandle(input);
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    std::string lastValue;
+    for (;;) {
+        DWORD count = 0;
+        if (!GetOverlappedResult(folder, &overlapped, &count, TRUE)) {
+            return Fail("GetOverlappedResult");
+        }
+        // A zero-byte batch means changes were lost: look at the file all the same.
+        const bool touched = count == 0 || BatchTouchesChoice(bytes, count);
+        if (!ArmWatch(folder, bytes, &overlapped)) {
+            return Fail("ReadDirectoryChangesW");
+        }
+        if (!touched) {
+            continue;
+        }
+        const std::string value = ReadChoice();
+        if (value.empty() || value == lastValue) {
+            continue;
+        }
+        lastValue = value;
+        DWORD_PTR ignored = 0;
+        (void)SendMessageTimeoutW(HWND_BROADCAST, modeChangeMessage, kNoticeWParam,
+                                  static_cast<LPARAM>(std::atoi(value.c_str())), SMTO_ABORTIFHUNG,
+                                  kBroadcastTimeoutMs, &ignored);
+    }
+}
