@@ -76,7 +76,19 @@ bool AgentProcess::Start(const std::wstring& exePath, bool waitForLoop) {
     if (!WaitUntil([&] { return (window_ = FindAgentWindow(processId_)) != nullptr; })) {
         return false;
     }
-    // A message handled means start-up is over and the loop runs.
+    // The window answers sent messages already while start-up waits in its first decision, so
+    // an answer alone proves little. Once the single-instance mutex exists, start-up does not
+    // pump messages again before its message loop: the next answer comes from the loop.
+    if (!WaitUntil([] {
+            HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Lumivane");
+            if (mutex == nullptr) {
+                return false;
+            }
+            CloseHandle(mutex);
+            return true;
+        })) {
+        return false;
+    }
     DWORD_PTR result = 0;
     return SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result) != 0;
 }

@@ -134,7 +134,16 @@ HWND WaitForAgentWindow(DWORD timeoutMs) {
     while ((window = FindWindowW(L"Lumivane", nullptr)) == nullptr && GetTickCount64() < deadline) {
         Sleep(20);
     }
-    // Answered only once start-up is over and the message loop runs.
+    // The window answers sent messages already during start-up's first decision; once the
+    // single-instance mutex exists, the next answer comes from the message loop.
+    HANDLE mutex = nullptr;
+    while (window != nullptr && (mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Lumivane")) == nullptr &&
+           GetTickCount64() < deadline) {
+        Sleep(20);
+    }
+    if (mutex != nullptr) {
+        CloseHandle(mutex);
+    }
     DWORD_PTR result = 0;
     if (window != nullptr) {
         SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result);

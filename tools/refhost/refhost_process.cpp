@@ -132,11 +132,34 @@ bool RefHostProcess::Start(const std::wstring& exePath, const std::vector<std::w
     return true;
 }
 
+// Polls rather than blocking in ReadFile: under Wine the desktop process, started with the
+// first window of the session, may keep a copy of the child's output handle, so the pipe need
+// not break when the child ends. Reading stops once the child is gone and the pipe is drained.
+bool RefHostProcess::ReadSome(char* buffer, DWORD size, DWORD* count) {
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr)) {
+            return false;
+        }
+        if (available > 0) {
+            return ReadFile(output_, buffer, available < size ? available : size, count, nullptr) &&
+                   *count > 0;
+        }
+        if (WaitForSingleObject(process_, kOutputPollMs) == WAIT_OBJECT_0) {
+            // One last look: the child may have written just before it ended.
+            if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &available, nullptr) ||
+                available == 0) {
+                return false;
+            }
+        }
+    }
+}
+
 void RefHostProcess::ReadOutput() {
     std::string pending;
     char buffer[4096];
     DWORD count = 0;
-    while (ReadFile(output_, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+    while (ReadSome(buffer, sizeof buffer, &count)) {
         pending.append(buffer, count);
         size_t end;
         while ((end = pending.find('\n')) != std::string::npos) {
@@ -227,7 +250,7 @@ std::optional<DWORD> RefHostProcess::Stop(DWORD timeoutMs) {
         TerminateProcess(process_, 1);
         WaitForSingleObject(process_, INFINITE);
     }
-    // The output pipe breaks once the child is gone, which ends the reader.
+    // The reader ends once the child is gone and its output is drained.
     if (reader_.joinable()) {
         reader_.join();
     }

@@ -68,6 +68,8 @@ class RefHostProcess {
 
   private:
     void ReadOutput();
+    bool ReadSome(char* buffer, DWORD size, DWORD* count);
+    static constexpr DWORD kOutputPollMs = 5;
 
     HANDLE process_ = nullptr;
     DWORD processId_ = 0;

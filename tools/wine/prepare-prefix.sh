@@ -19,11 +19,32 @@ mkdir -p "$prefix/drive_c/users/Public/Roaming/ZAVIK" "$prefix/drive_c/ProgramDa
 # One wine server and its system processes stay up for the whole test run, started here with
 # their output detached: started by a test program instead, they would inherit CTest's
 # output pipe and hold the test open. The cleanup fixture ends them (wineserver -k).
-# A server of an earlier run may still be on its way out: try again until one answers.
+# A server of an earlier run may still be on its way out: try again until one answers. One
+# that is up already for this prefix will do.
+runs_in_prefix() {
+    local pid
+    for pid in $(pgrep -f "$1" 2>/dev/null); do
+        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+            return 0
+        fi
+    done
+    return 1
+}
 for attempt in $(seq 1 40); do
-    if wineserver -p >/dev/null 2>&1 </dev/null; then
+    if runs_in_prefix 'wineserver' || wineserver -p >/dev/null 2>&1 </dev/null; then
         break
     fi
     sleep 0.25
 done
 "$loader" cmd /c exit >/dev/null 2>&1 </dev/null || true
+# The desktop process starts with the first window of the session, takes the standard
+# handles of whoever opened it and lives as long as some window does: started by a test, it
+# would hold that test's output pipe open. So one idle window, opened here with its output
+# detached, keeps a detached desktop up until the cleanup fixture ends the server.
+if ! runs_in_prefix 'notepad.exe'; then
+    setsid nohup "$loader" notepad.exe >/dev/null 2>&1 </dev/null &
+    for attempt in $(seq 1 100); do
+        runs_in_prefix 'explorer.exe /desktop' && break
+        sleep 0.1
+    done
+fi
