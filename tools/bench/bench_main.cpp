@@ -286,10 +286,24 @@ class AgentRun {
         return true;
     }
 
-    // Waits for the window, then for one message handled: start-up is over, the loop runs.
+    // Waits for the window and the single-instance mutex, then for one message handled: the
+    // window answers during start-up's first decision too, but after the mutex exists only
+    // the message loop does.
     bool WaitForLoop() {
         if (!WaitUntil([&] { return (window_ = FindAgentWindow(processId_)) != nullptr; },
                        kStartTimeoutMs, kWindowPollMs)) {
+            return false;
+        }
+        if (!WaitUntil(
+                [] {
+                    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Lumivane");
+                    if (mutex == nullptr) {
+                        return false;
+                    }
+                    CloseHandle(mutex);
+                    return true;
+                },
+                kStartTimeoutMs, kWindowPollMs)) {
             return false;
         }
         DWORD_PTR result = 0;

@@ -24,7 +24,7 @@ mkdir -p "$prefix/drive_c/users/Public/Roaming/ZAVIK" "$prefix/drive_c/ProgramDa
 runs_in_prefix() {
     local pid
     for pid in $(pgrep -f "$1" 2>/dev/null); do
-        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+        if tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$prefix"; then
             return 0
         fi
     done
