@@ -14,6 +14,11 @@ HANDLE LockMutex() {
 
 AgentLock::AgentLock() {
     HANDLE mutex = LockMutex();
+    // Uncontended: taken at once, without answering anything meanwhile.
+    DWORD immediate = WaitForSingleObject(mutex, 0);
+    if (immediate == WAIT_OBJECT_0 || immediate == WAIT_ABANDONED) {
+        return;
+    }
     for (;;) {
         DWORD result =
             MsgWaitForMultipleObjectsEx(1, &mutex, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);

@@ -791,11 +791,10 @@ void PrintReport(const Options& options, const StartupFigures& startup, const Id
     }
     if (!startup.firstDecisionMs.empty()) {
         const bench::Summary first = bench::Summarize(startup.firstDecisionMs);
-        const bench::Summary loop = bench::Summarize(startup.loopMs);
         char text[160];
-        std::snprintf(text, sizeof text, "median %s (min %s, max %s); message loop %s",
+        std::snprintf(text, sizeof text, "median %s (min %s, max %s)",
                       bench::FormatMs(first.median).c_str(), bench::FormatMs(first.min).c_str(),
-                      bench::FormatMs(first.max).c_str(), bench::FormatMs(loop.median).c_str());
+                      bench::FormatMs(first.max).c_str());
         PrintRow(
             ("start-up to first decision, " + std::to_string(first.count) + " starts:").c_str(),
             text);
