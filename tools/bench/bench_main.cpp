@@ -792,9 +792,10 @@ void PrintReport(const Options& options, const StartupFigures& startup, const Id
     if (!startup.firstDecisionMs.empty()) {
         const bench::Summary first = bench::Summarize(startup.firstDecisionMs);
         char text[160];
-        std::snprintf(text, sizeof text, "median %s (min %s, max %s)",
+        std::snprintf(text, sizeof text, "median %s (min %s, max %s); message loop %s",
                       bench::FormatMs(first.median).c_str(), bench::FormatMs(first.min).c_str(),
-                      bench::FormatMs(first.max).c_str());
+                      bench::FormatMs(first.max).c_str(),
+                      bench::FormatMs(bench::Summarize(startup.loopMs).median).c_str());
         PrintRow(
             ("start-up to first decision, " + std::to_string(first.count) + " starts:").c_str(),
             text);
