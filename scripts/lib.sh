@@ -21,7 +21,7 @@ lumivane_install_tools() {
         sudo="sudo"
     fi
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
         "${missing[@]}" >/dev/null
 }
 
