@@ -3,7 +3,8 @@
 // NeedShow, an empty data folder.
 #pragma once
 
-#include "tests/events/agent_process.h"
+#include "tests/events/agent_log.h"
+#include "tools/agentprocess/agent_process.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,9 @@
 #include <string>
 
 namespace e2e {
+
+using agentprocess::AgentProcess;
+using agentprocess::WaitUntil;
 
 // Paths of the programs under test, given on the command line.
 extern std::wstring simAgentPath;

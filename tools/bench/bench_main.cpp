@@ -20,6 +20,7 @@
 // notebook; during the notification load they are only recorded, or the refresh-rate waits of
 // thousands of power changes would take hours.
 
+#include "tools/agentprocess/agent_process.h"
 #include "tools/bench/bench_stats.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simnotebook/simnotebook.h"
@@ -52,12 +53,8 @@ const wchar_t kPanelConfig[] = L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.tx
 const wchar_t kAgentWindowClass[] = L"Lumivane";
 const char kFirstDecisionLine[] = "Detect_Notify_Fn: Power Status = ";
 
-constexpr WPARAM kCommandExit = 105;
 constexpr DWORD kPollMs = 1;
-constexpr DWORD kWindowPollMs = 5;
 constexpr DWORD kStartTimeoutMs = 60000;
-constexpr DWORD kSendTimeoutMs = 60000;
-constexpr DWORD kExitTimeoutMs = 20000;
 constexpr DWORD kHostReadyTimeoutMs = 30000;
 constexpr DWORD kNoticeTimeoutMs = 10000;
 constexpr DWORD kWarmUpNoticeTimeoutMs = 3000;
@@ -238,132 +235,29 @@ bool PrepareNotebook() {
 
 // ---- the agent process ----------------------------------------------------------------------
 
-HWND FindAgentWindow(DWORD processId) {
-    HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, kAgentWindowClass, nullptr)) != nullptr) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == processId) {
-            return window;
-        }
+using agentprocess::AgentProcess;
+using agentprocess::WaitUntil;
+
+// Processor time (user + kernel) of a process, in milliseconds.
+double ProcessorMs(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return -1;
     }
-    return nullptr;
+    auto ticks = [](const FILETIME& time) {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
-        if (GetTickCount64() >= deadline) {
-            return false;
-        }
-        Sleep(pollMs);
+size_t WorkingSet(HANDLE process) {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(process, &counters, sizeof counters)) {
+        return 0;
     }
+    return counters.WorkingSetSize;
 }
-
-// One agent process; ended through its menu command (or terminated) when the owner goes.
-class AgentRun {
-  public:
-    AgentRun() = default;
-    ~AgentRun() { Stop(); }
-    AgentRun(const AgentRun&) = delete;
-    AgentRun& operator=(const AgentRun&) = delete;
-
-    bool Launch(const std::wstring& exePath) {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        std::wstring commandLine = L"\"" + exePath + L"\"";
-        if (!CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &startup, &info)) {
-            return false;
-        }
-        CloseHandle(info.hThread);
-        process_ = info.hProcess;
-        processId_ = info.dwProcessId;
-        return true;
-    }
-
-    // Waits for the window and the single-instance mutex, then for one message handled: the
-    // window answers during start-up's first decision too, but after the mutex exists only
-    // the message loop does.
-    bool WaitForLoop() {
-        if (!WaitUntil([&] { return (window_ = FindAgentWindow(processId_)) != nullptr; },
-                       kStartTimeoutMs, kWindowPollMs)) {
-            return false;
-        }
-        if (!WaitUntil(
-                [] {
-                    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Lumivane");
-                    if (mutex == nullptr) {
-                        return false;
-                    }
-                    CloseHandle(mutex);
-                    return true;
-                },
-                kStartTimeoutMs, kWindowPollMs)) {
-            return false;
-        }
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result) !=
-               0;
-    }
-
-    bool Send(UINT message, WPARAM wParam, LPARAM lParam) {
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs,
-                                   &result) != 0;
-    }
-
-    bool Running() const {
-        return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
-    }
-
-    // Processor time (user + kernel) in milliseconds.
-    double ProcessorMs() const {
-        FILETIME created, exited, kernel, user;
-        if (!GetProcessTimes(process_, &created, &exited, &kernel, &user)) {
-            return -1;
-        }
-        auto ticks = [](const FILETIME& time) {
-            return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-        };
-        return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
-    }
-
-    size_t WorkingSet() const {
-        PROCESS_MEMORY_COUNTERS counters = {};
-        counters.cb = sizeof counters;
-        if (!GetProcessMemoryInfo(process_, &counters, sizeof counters)) {
-            return 0;
-        }
-        return counters.WorkingSetSize;
-    }
-
-    void Stop() {
-        if (process_ == nullptr) {
-            return;
-        }
-        if (Running() && window_ != nullptr) {
-            PostMessageW(window_, WM_COMMAND, kCommandExit, 0);
-        }
-        if (WaitForSingleObject(process_, window_ != nullptr ? kExitTimeoutMs : 0) !=
-            WAIT_OBJECT_0) {
-            TerminateProcess(process_, 1);
-            WaitForSingleObject(process_, kExitTimeoutMs);
-        }
-        CloseHandle(process_);
-        process_ = nullptr;
-        window_ = nullptr;
-    }
-
-  private:
-    HANDLE process_ = nullptr;
-    DWORD processId_ = 0;
-    HWND window_ = nullptr;
-};
 
 // ---- the host kernel's view (Wine only) ---------------------------------------------------
 //
@@ -479,9 +373,9 @@ StartupFigures MeasureStartup(const Options& options) {
     StartupFigures figures;
     for (int i = 0; i < options.starts; ++i) {
         (void)DeleteFileW(DataPath(L"OD_Log.txt").c_str());
-        AgentRun agent;
+        AgentProcess agent;
         const double start = NowMs();
-        if (!agent.Launch(options.agentPath)) {
+        if (!agent.Start(options.agentPath, false)) {
             Progress("cannot start the agent");
             ++figures.failed;
             continue;
@@ -530,7 +424,7 @@ struct IdleFigures {
 
 // Power change (with the simulated source toggled), display change, session lock/unlock,
 // device change, in turn.
-bool SendMixedEvent(AgentRun& agent, int i) {
+bool SendMixedEvent(AgentProcess& agent, int i) {
     const int round = i / static_cast<int>(kEventsPerRound);
     switch (i % kEventsPerRound) {
     case 0:
@@ -551,25 +445,25 @@ IdleFigures MeasureIdleAndLoad(const Options& options) {
     if (!PrepareNotebook()) {
         return figures;
     }
-    AgentRun agent;
-    if (!agent.Launch(options.agentPath) || !agent.WaitForLoop()) {
+    AgentProcess agent;
+    if (!agent.Start(options.agentPath, false) || !agent.WaitForLoop()) {
         Progress("the agent did not start");
         return figures;
     }
-    figures.workingSetStart = agent.WorkingSet();
+    figures.workingSetStart = WorkingSet(agent.Process());
     Progress("idle for " + std::to_string(options.idleSeconds) + " s");
     const std::wstring hostProcess =
         RunningUnderWine() ? FindHostProcess(FileNameOf(options.agentPath)) : std::wstring();
     const double hostIdleBefore = HostProcessorMs(hostProcess);
-    const double idleBefore = agent.ProcessorMs();
+    const double idleBefore = ProcessorMs(agent.Process());
     // The quiet minute is the measurement itself, not a wait for something.
     Sleep(static_cast<DWORD>(options.idleSeconds) * 1000);
-    figures.idleProcessorMs = agent.ProcessorMs() - idleBefore;
+    figures.idleProcessorMs = ProcessorMs(agent.Process()) - idleBefore;
     const double hostIdleAfter = HostProcessorMs(hostProcess);
 
     Progress("sending " + std::to_string(options.events) + " notifications");
     simnotebook::SetDelayScalePercent(kRecordedDelays);
-    const double cpuBefore = agent.ProcessorMs();
+    const double cpuBefore = ProcessorMs(agent.Process());
     const double wallBefore = NowMs();
     for (int i = 0; i < options.events && agent.Running(); ++i) {
         if (!SendMixedEvent(agent, i)) {
@@ -578,12 +472,12 @@ IdleFigures MeasureIdleAndLoad(const Options& options) {
         ++figures.events;
     }
     figures.eventsWallMs = NowMs() - wallBefore;
-    figures.eventsProcessorMs = agent.ProcessorMs() - cpuBefore;
+    figures.eventsProcessorMs = ProcessorMs(agent.Process()) - cpuBefore;
     const double hostEventsAfter = HostProcessorMs(hostProcess);
     figures.hostView = hostIdleBefore >= 0 && hostIdleAfter >= 0 && hostEventsAfter >= 0;
     figures.hostIdleProcessorMs = hostIdleAfter - hostIdleBefore;
     figures.hostEventsProcessorMs = hostEventsAfter - hostIdleAfter;
-    figures.workingSetAfterEvents = agent.WorkingSet();
+    figures.workingSetAfterEvents = WorkingSet(agent.Process());
     simnotebook::SetACLineStatus(1);
     simnotebook::SetDelayScalePercent(kRealTimeDelays);
     figures.ran = agent.Running();
@@ -677,8 +571,8 @@ ReactionFigures MeasureAgentReaction(const Options& options) {
     if (!StartHost(host, options)) {
         return ReactionFigures();
     }
-    AgentRun agent;
-    if (!agent.Launch(options.agentPath) || !agent.WaitForLoop()) {
+    AgentProcess agent;
+    if (!agent.Start(options.agentPath, false) || !agent.WaitForLoop()) {
         Progress("the agent did not start");
         return ReactionFigures();
     }

@@ -1,18 +1,26 @@
-#include "tests/events/agent_process.h"
+#include "tools/agentprocess/agent_process.h"
 
-#include "tests/support/test_support.h"
-
-namespace e2e {
+namespace agentprocess {
 
 namespace {
 
-constexpr DWORD kPollMs = 10;
 constexpr DWORD kSendTimeoutMs = 60000;
+constexpr DWORD kExitTimeoutMs = 20000;
+constexpr DWORD kWindowPollMs = 5;
 constexpr WPARAM kCommandExit = 105;
+
+bool MutexExists() {
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Lumivane");
+    if (mutex == nullptr) {
+        return false;
+    }
+    CloseHandle(mutex);
+    return true;
+}
 
 } // namespace
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs) {
     ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
         if (condition()) {
@@ -21,25 +29,8 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
         if (GetTickCount64() >= deadline) {
             return false;
         }
-        Sleep(kPollMs);
+        Sleep(pollMs);
     }
-}
-
-std::string ReadLog() {
-    return testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt"));
-}
-
-size_t CountInLog(const std::string& text) {
-    std::string log = ReadLog();
-    size_t count = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-bool WaitForLog(const std::string& text, size_t count, DWORD timeoutMs) {
-    return WaitUntil([&] { return CountInLog(text) >= count; }, timeoutMs);
 }
 
 HWND FindAgentWindow(DWORD processId) {
@@ -55,7 +46,7 @@ HWND FindAgentWindow(DWORD processId) {
 }
 
 AgentProcess::~AgentProcess() {
-    Terminate();
+    Stop();
 }
 
 bool AgentProcess::Start(const std::wstring& exePath, bool waitForLoop) {
@@ -70,33 +61,26 @@ bool AgentProcess::Start(const std::wstring& exePath, bool waitForLoop) {
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     processId_ = info.dwProcessId;
-    if (!waitForLoop) {
-        return true;
-    }
-    if (!WaitUntil([&] { return (window_ = FindAgentWindow(processId_)) != nullptr; })) {
-        return false;
-    }
-    // The window answers sent messages already while start-up waits in its first decision, so
-    // an answer alone proves little. Once the single-instance mutex exists, start-up does not
-    // pump messages again before its message loop: the next answer comes from the loop.
-    if (!WaitUntil([] {
-            HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Lumivane");
-            if (mutex == nullptr) {
-                return false;
-            }
-            CloseHandle(mutex);
-            return true;
-        })) {
-        return false;
-    }
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result) != 0;
+    return !waitForLoop || WaitForLoop();
 }
 
-LRESULT AgentProcess::Send(UINT message, WPARAM wParam, LPARAM lParam) {
+bool AgentProcess::WaitForLoop(DWORD timeoutMs) {
+    if (!WaitUntil([&] { return (window_ = FindAgentWindow(processId_)) != nullptr; }, timeoutMs,
+                   kWindowPollMs) ||
+        !WaitUntil(MutexExists, timeoutMs, kWindowPollMs)) {
+        return false;
+    }
+    return Send(WM_NULL);
+}
+
+bool AgentProcess::Send(UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs, &result);
-    return static_cast<LRESULT>(result);
+    return SendMessageTimeoutW(window_, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs,
+                               &result) != 0;
+}
+
+bool AgentProcess::Running() const {
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
 }
 
 std::optional<DWORD> AgentProcess::WaitForExit(DWORD timeoutMs) {
@@ -110,14 +94,14 @@ std::optional<DWORD> AgentProcess::WaitForExit(DWORD timeoutMs) {
 
 std::optional<DWORD> AgentProcess::Exit() {
     PostMessageW(window_, WM_COMMAND, kCommandExit, 0);
-    return WaitForExit();
+    return WaitForExit(kExitTimeoutMs);
 }
 
 void AgentProcess::Terminate() {
     if (process_ != nullptr) {
         if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
             TerminateProcess(process_, 1);
-            WaitForSingleObject(process_, 10000);
+            WaitForSingleObject(process_, kExitTimeoutMs);
         }
         CloseHandle(process_);
         process_ = nullptr;
@@ -125,4 +109,11 @@ void AgentProcess::Terminate() {
     window_ = nullptr;
 }
 
-} // namespace e2e
+void AgentProcess::Stop() {
+    if (Running() && window_ != nullptr) {
+        (void)Exit();
+    }
+    Terminate();
+}
+
+} // namespace agentprocess

@@ -1,0 +1,25 @@
+#include "tests/events/agent_log.h"
+
+#include "tests/support/test_support.h"
+#include "tools/agentprocess/agent_process.h"
+
+namespace e2e {
+
+std::string ReadLog() {
+    return testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt"));
+}
+
+size_t CountInLog(const std::string& text) {
+    std::string log = ReadLog();
+    size_t count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+bool WaitForLog(const std::string& text, size_t count, DWORD timeoutMs) {
+    return agentprocess::WaitUntil([&] { return CountInLog(text) >= count; }, timeoutMs);
+}
+
+} // namespace e2e

@@ -1,0 +1,56 @@
+// The agent as a process, driven the way the system drives it: started, sent window
+// notifications, ended through its menu command. Used by the end-to-end tests, the soak test
+// and the benchmark.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace agentprocess {
+
+// Polls a condition every pollMs until it holds or timeoutMs has passed.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000, DWORD pollMs = 10);
+
+// The agent's window of the given process (class "Lumivane"), or null.
+HWND FindAgentWindow(DWORD processId);
+
+class AgentProcess {
+  public:
+    AgentProcess() = default;
+    // Ends the agent as Stop() does.
+    ~AgentProcess();
+    AgentProcess(const AgentProcess&) = delete;
+    AgentProcess& operator=(const AgentProcess&) = delete;
+
+    // Starts the agent and, unless waitForLoop is false, waits until start-up has reached
+    // the message loop.
+    bool Start(const std::wstring& exePath, bool waitForLoop = true);
+    // The window answers sent messages already while start-up waits in its first decision,
+    // so an answer alone proves little. Once the single-instance mutex exists, start-up does
+    // not answer again before its message loop: the next answer comes from the loop.
+    bool WaitForLoop(DWORD timeoutMs = 60000);
+    // Sends a notification and waits until the window procedure has handled it.
+    bool Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+    bool Running() const;
+    std::optional<DWORD> WaitForExit(DWORD timeoutMs = 20000);
+    // Ends the agent through its menu command; the exit code.
+    std::optional<DWORD> Exit();
+    void Terminate();
+    // Through the menu command when the window exists, else (or when that fails) terminated.
+    void Stop();
+
+    HWND Window() const { return window_; }
+    HANDLE Process() const { return process_; }
+    DWORD ProcessId() const { return processId_; }
+
+  private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+    HWND window_ = nullptr;
+};
+
+} // namespace agentprocess
