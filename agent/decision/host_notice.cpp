@@ -19,14 +19,17 @@ void Notify_Helmbay_ODIcon(const std::wstring& OD_Status) {
         // The host still hears of the change; it reads whatever Icon.txt holds.
         WriteLog(L"Notify_Helmbay_ODIcon: cannot write " + iconPath);
     }
-    if (temp_OD_Icon != OD_Status) {
+    const bool changed = temp_OD_Icon != OD_Status;
+    // Set before the broadcast: a cycle nested inside it (the sending thread answers sent
+    // messages) must find this value, and its own must not be overwritten afterwards.
+    temp_OD_Icon = OD_Status;
+    if (changed) {
         try {
             NotifyIconChange();
         } catch (const std::exception& e) {
             WriteLog(L"SetODIcon: Exception: " + ToWide(e.what()));
         }
     }
-    temp_OD_Icon = OD_Status;
 }
 
 void NotifyIconChange() {
