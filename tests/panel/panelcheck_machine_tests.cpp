@@ -80,6 +80,21 @@ std::string DefaultPanelLine(const char* rates) {
     return line;
 }
 
+// The task as Stagehand registers it, in the task-scheduler double's record.
+const wchar_t kAgentTaskActionKey[] = L"SOFTWARE\\LumivaneTaskDouble\\Tasks\\Lumivane\\Actions\\0";
+const wchar_t kAgentTaskKey[] = L"SOFTWARE\\LumivaneTaskDouble\\Tasks\\Lumivane";
+const wchar_t kAgentProgram[] = L"C:\\Program Files\\ZAVIK\\Lumivane\\Lumivane.exe";
+
+void PlantLogonTask(const std::wstring& program) {
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAgentTaskActionKey, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, key.Put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key.Get(), L"Path", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(program.c_str()),
+                             static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t))));
+}
+
 class PanelCheckMachine : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -99,6 +114,7 @@ class PanelCheckMachine : public ::testing::Test {
         (void)DeleteFileW(kPanelConfigPath);
         SetRefreshFlag(nullptr);
         sim::ResetSimNotebook();
+        (void)RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAgentTaskKey);
     }
 };
 
@@ -283,6 +299,7 @@ TEST_F(PanelCheckMachine, ChangesNothing) {
     }
     testsupport::WriteFileBytes(testsupport::DataPath(L"OD_Log.txt"),
                                 "[ Mon Dec 07 03:03:26 2026 ] OD_OnOff 1\r\n");
+    PlantLogonTask(kAgentProgram);
     const bool installFolderBefore = GetFileAttributesW(kInstallFolder) != INVALID_FILE_ATTRIBUTES;
     RegistrySnapshot registryBefore = SnapshotRegistry();
     auto dataBefore = SnapshotFolder(L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane");
@@ -294,6 +311,8 @@ TEST_F(PanelCheckMachine, ChangesNothing) {
     EXPECT_TRUE(HasLine(text, std::string("  overdrive: ") + kWillSwitchOn));
     EXPECT_TRUE(HasLine(text, std::string("  refresh-switching: ") + kSwitches144And60));
     EXPECT_TRUE(HasLine(text, "    [ Mon Dec 07 03:03:26 2026 ] OD_OnOff 1"));
+    EXPECT_TRUE(HasLine(text, "  logon-task: registered"));
+    EXPECT_TRUE(HasLine(text, std::string("  logon-task-program: ") + Narrow(kAgentProgram)));
     std::vector<std::string> json = RunPanelCheck({L"--json"}, &exitCode);
     EXPECT_EQ(0u, exitCode);
     ASSERT_FALSE(json.empty());
