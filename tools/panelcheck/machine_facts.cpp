@@ -79,8 +79,7 @@ std::wstring BIOSAnswer(const wchar_t* request) {
 }
 
 void GatherBIOS(MachineFacts* facts) {
-    // Request "2" answers the identity known from WMI, but only when the device opens.
-    panelIdentity = facts->panelIdentity;
+    // Request "2" answers panelIdentity, but only when the device opens.
     facts->biosOpens = AskBIOS(L"2") != kBIOSInitializeFail;
     if (!facts->biosOpens) {
         facts->biosIdentity = facts->biosSupport = facts->biosODState = L"FAIL";
@@ -205,6 +204,8 @@ void GatherAgent(MachineFacts* facts) {
 MachineFacts GatherMachineFacts() {
     MachineFacts facts;
     GatherPanel(&facts);
+    // As start-up leaves it: the BIOS channel and GetPanelDisplayMode read it.
+    panelIdentity = facts.panelIdentity;
     GatherBIOS(&facts);
     GatherDisplay(&facts);
     GatherSettings(&facts);

@@ -9,6 +9,7 @@
 #include "agent/panel/edid_rates.h"
 #include "agent/panel/panel_config.h"
 #include "agent/panel/panel_identity.h"
+#include "tools/panelcheck/panel_report.h"
 
 #include <windows.h>
 
@@ -107,20 +108,13 @@ struct RateView {
     int extensions = 0;
     int32_t rate1 = 0; // the two descriptor rates as computed
     int32_t rate2 = 0;
-    const char* source = "none";
+    std::string source = "none";
     bool noEDIDRate = false;    // the EDID is the source and gives no rate
     bool outOfRange = false;    // a candidate rate lies outside 1 to 1000 Hz
     int32_t outOfRangeRate = 0; // the first such rate
     PanelRefreshRates rates;
     bool dualRate = false;
 };
-
-void NoteRange(RateView* view, int32_t rate) {
-    if (!view->outOfRange && !IsPanelRateInRange(rate)) {
-        view->outOfRange = true;
-        view->outOfRangeRate = rate;
-    }
-}
 
 RateView ViewRates(const MachineFacts& facts) {
     RateView view;
@@ -135,18 +129,11 @@ RateView ViewRates(const MachineFacts& facts) {
     }
     if (facts.configured.found) {
         view.source = "config";
-        NoteRange(&view, facts.configured.firstRate);
-        NoteRange(&view, facts.configured.secondRate);
     } else if (view.baseBlock && view.extensions == 0) {
         view.source = "edid";
-        std::pair<int32_t, int32_t> pair = ComputeEDIDRefreshRates(facts.edid);
-        if (pair.first == 0) {
-            view.noEDIDRate = true;
-        } else {
-            NoteRange(&view, pair.first);
-            NoteRange(&view, pair.second == 0 ? pair.first : pair.second);
-        }
+        view.noEDIDRate = ComputeEDIDRefreshRates(facts.edid).first == 0;
     }
+    view.outOfRange = FindOutOfRangeRate(facts.edid, facts.configured, &view.outOfRangeRate);
     view.rates = DeterminePanelRates(facts.edid, facts.configured);
     int32_t difference = view.rates.high - view.rates.low;
     view.dualRate = difference > kDualRateMargin || difference < -kDualRateMargin;
@@ -206,7 +193,7 @@ Verdict JudgeRefreshSwitching(const MachineFacts& facts, const RateView& view) {
     if (view.outOfRange) {
         return Negative("rate out of range (" + std::to_string(view.outOfRangeRate) + " Hz)");
     }
-    if (std::string(view.source) == "none") {
+    if (view.source == "none") {
         return Negative("EDID has extension blocks and FRQ_Config.txt does not list the panel");
     }
     if (view.noEDIDRate) {
@@ -289,12 +276,17 @@ ReportSection PanelSection(const MachineFacts& facts, const RateView& view) {
         section.entries.push_back(ReportEntry{key, value, false});
     };
     add("wmi-query", Text(facts.wmiQueried ? "ran" : "failed"));
+    // The first internal row is the panel; the agent never looks at a later one.
     std::vector<std::string> rows;
+    bool counted = false;
     for (const machine::MonitorConnection& row : facts.wmiRows) {
         std::vector<machine::MonitorConnection> one{row};
         bool internal = !SelectInternalPanelComponent(one, kInternalCheckComponent).empty();
         rows.push_back(Utf8(row.instanceName) + " " + Hex8(row.videoOutputTechnology) +
-                       (internal ? " internal" : " external"));
+                       (!internal ? " external"
+                        : counted ? " internal, not counted"
+                                  : " internal, the panel"));
+        counted = counted || internal;
     }
     add("wmi-rows", List(rows));
     add("internal-panel", facts.panelIdentity.empty()
@@ -320,7 +312,7 @@ ReportSection PanelSection(const MachineFacts& facts, const RateView& view) {
     add("high", Number(view.rates.high));
     add("low", Number(view.rates.low));
     add("dual-rate", Flag(view.dualRate));
-    if (view.baseBlock && std::string(view.source) == "none") {
+    if (view.baseBlock && view.source == "none") {
         // The EDID gives the agent no rates: the line that would list this panel, with the
         // descriptors' rates when they are plausible.
         std::string rates = "<high>,<low>";
