@@ -290,9 +290,7 @@ ReportSection PanelSection(const MachineFacts& facts, const RateView& view) {
     }
     add("wmi-rows", List(rows));
     add("internal-panel", facts.panelIdentity.empty()
-                              ? Absent(PanelIdentityProblem(facts).empty()
-                                           ? "none"
-                                           : "none (" + PanelIdentityProblem(facts) + ")")
+                              ? Absent("none (" + PanelIdentityProblem(facts) + ")")
                               : Text(facts.panelIdentity));
     add("panel-instance", facts.panelInstance.empty() ? Absent() : Text(facts.panelInstance));
     add("edid-key", facts.edidKeyPath.empty() ? Absent() : Text(facts.edidKeyPath));
