@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace sim = simnotebook;
 

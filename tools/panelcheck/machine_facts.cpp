@@ -14,6 +14,7 @@
 #include "agent/platform/owners.h"
 
 #include <cstdio>
+#include <cstddef>
 #include <share.h>
 
 namespace {

@@ -13,7 +13,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
