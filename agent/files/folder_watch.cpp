@@ -186,8 +186,12 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
     HANDLE folder = CreateFileW(kDataFolder, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (folder == INVALID_HANDLE_VALUE) {
-        printf("CreateFile error:%lu\n", GetLastError());
+        const DWORD error = GetLastError();
+        printf("CreateFile error:%lu\n", error);
         fflush(stdout);
+        // The agent has no console: without this line nobody learns that the user's choice is
+        // no longer followed.
+        WriteLog(L"WatchDataFolder: CreateFile error:" + std::to_wstring(error));
         return 0;
     }
     for (;;) {

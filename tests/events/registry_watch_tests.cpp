@@ -20,6 +20,7 @@ constexpr DWORD kSeenTimeoutMs = 10000;
 constexpr DWORD kEndTimeoutMs = 10000;
 
 std::atomic<int> reads{0};
+std::atomic<int> readsOfTheWrite{0};
 HANDLE sawTheWrite = nullptr;
 HKEY watchedKey = nullptr;
 HANDLE keyChanged = nullptr;
@@ -46,7 +47,9 @@ uint32_t ReadThenLetAWriterIn() {
     if (reads++ == 0) {
         WriteTestFlag(1);
     }
-    if (value == 1) {
+    // A changed value is read twice, and the second reading is the one stored: after it the
+    // watcher reads nothing more before it waits again.
+    if (value == 1 && ++readsOfTheWrite == 2) {
         SetEvent(sawTheWrite);
     }
     return value;
@@ -64,6 +67,7 @@ TEST(RegistryWatch, AWriteJustAfterTheReadIsSeenAndADeletedKeyEndsTheWatch) {
     ResetAgentState();
     refreshFlag = 0;
     reads = 0;
+    readsOfTheWrite = 0;
     (void)RegDeleteTreeW(HKEY_CURRENT_USER, kWatchedKey); // left by an earlier run
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kWatchedKey, 0, nullptr, 0,
                                              KEY_NOTIFY, nullptr, &watchedKey, nullptr));
