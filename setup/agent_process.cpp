@@ -6,6 +6,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cwchar>
 #include <vector>
 
@@ -15,9 +16,34 @@ namespace {
 
 // The exit code an ended agent reports; the installer's logs know it.
 constexpr UINT kEndedAgentExitCode = 9;
+// How long one ended agent may take to go. TerminateProcess only starts the end, and Windows
+// refuses to delete a program file while its process still has it mapped.
+constexpr DWORD kAgentEndTimeoutMs = 5000;
 // Longest path the platform hands out, so that a long install path is seen whole rather than
 // cut at MAX_PATH and then mistaken for a shorter one.
 constexpr DWORD kLongestModulePath = 32768;
+
+// Ends one agent process and waits until it is gone; returns ERROR_SUCCESS, or the error code
+// that says why it may still run (WAIT_TIMEOUT when it outlived the bound).
+DWORD EndAgentProcess(DWORD processId) {
+    KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+    if (!process.valid()) {
+        const DWORD error = GetLastError();
+        // No such process any more: it ended by itself after the snapshot was taken.
+        return error == ERROR_INVALID_PARAMETER ? ERROR_SUCCESS : error;
+    }
+    const BOOL ended = TerminateProcess(process.get(), kEndedAgentExitCode);
+    const DWORD endError = ended ? ERROR_SUCCESS : GetLastError();
+    // Waited for even when the end was refused: a process already on its way out refuses it.
+    const DWORD waited = WaitForSingleObject(process.get(), kAgentEndTimeoutMs);
+    if (waited == WAIT_OBJECT_0) {
+        return ERROR_SUCCESS;
+    }
+    if (!ended) {
+        return endError;
+    }
+    return waited == WAIT_TIMEOUT ? static_cast<DWORD>(WAIT_TIMEOUT) : GetLastError();
+}
 
 } // namespace
 
@@ -34,9 +60,11 @@ void EndAgentProcesses() {
         if (wcscmp(entry.szExeFile, kAgentFileName) != 0) {
             continue;
         }
-        KernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
-        if (process.valid()) {
-            (void)TerminateProcess(process.get(), kEndedAgentExitCode);
+        const DWORD error = EndAgentProcess(entry.th32ProcessID);
+        // The installer's log is where an engineer looks when the program file stays behind.
+        if (error != ERROR_SUCCESS) {
+            printf("Could not end Lumivane.exe process %lu (error %lu).\n", entry.th32ProcessID,
+                   error);
         }
     }
 }

@@ -8,8 +8,10 @@
 // The agent's program file name; processes are recognised by it.
 extern const wchar_t kAgentFileName[];
 
-// Ends every process whose program file name is exactly "Lumivane.exe" with exit code 9.
-// Processes that cannot be opened for termination are left running.
+// Ends every process whose program file name is exactly "Lumivane.exe" with exit code 9 and
+// waits a few seconds for each to be gone, so that its program file can be deleted afterwards.
+// A process that cannot be opened, ended or waited for is left running and named in one
+// printed line with its process id and error code.
 void EndAgentProcesses();
 
 // Starts the program at agentPath without a console window and without waiting for it.

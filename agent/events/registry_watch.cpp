@@ -1,7 +1,10 @@
 #include "agent/events/registry_watch.h"
 
+#include "agent/log/log.h"
 #include "agent/platform/owners.h"
 #include "agent/state/agent_state.h"
+
+#include <string>
 
 const wchar_t kProductKeyPath[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
                                   L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
@@ -45,24 +48,44 @@ void WriteNeedShow(bool show) {
                          sizeof value);
 }
 
+void WatchRefreshFlag(HKEY key, HANDLE changed, HWND window, uint32_t (*readFlag)()) {
+    for (;;) {
+        // Armed before the read: a change that lands after the read then wakes the wait below
+        // instead of slipping through unnoticed.
+        ResetEvent(changed);
+        const LSTATUS armed = RegNotifyChangeKeyValue(key, TRUE, kNotifyFilter, changed, TRUE);
+        if (armed != ERROR_SUCCESS) {
+            // The key was deleted: nothing would ever wake the wait again.
+            WriteLog(L"RegistryWatchThread: RegNotifyChangeKeyValue failed, error " +
+                     std::to_wstring(armed));
+            return;
+        }
+        if (readFlag() != refreshFlag) {
+            refreshFlag = readFlag();
+            PostMessageW(window, WM_REFRESHFLAG_CHANGED, 0, 0);
+        }
+        if (WaitForSingleObject(changed, INFINITE) != WAIT_OBJECT_0) {
+            WriteLog(L"RegistryWatchThread: WaitForSingleObject failed, error " +
+                     std::to_wstring(GetLastError()));
+            return;
+        }
+    }
+}
+
 DWORD WINAPI RegistryWatchThread(LPVOID window) {
     UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_NOTIFY, key.Put()) !=
-        ERROR_SUCCESS) {
+    const LSTATUS opened =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_NOTIFY, key.Put());
+    if (opened != ERROR_SUCCESS) {
+        WriteLog(L"RegistryWatchThread: RegOpenKeyExW failed, error " + std::to_wstring(opened));
         return 0;
     }
     UniqueHandle changed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!changed.Valid()) {
+        WriteLog(L"RegistryWatchThread: CreateEventW failed, error " +
+                 std::to_wstring(GetLastError()));
         return 0;
     }
-    (void)RegNotifyChangeKeyValue(key.Get(), TRUE, kNotifyFilter, changed.Get(), TRUE);
-    for (;;) {
-        WaitForSingleObject(changed.Get(), INFINITE);
-        if (ReadRefreshFlag() != refreshFlag) {
-            refreshFlag = ReadRefreshFlag();
-            PostMessageW(static_cast<HWND>(window), WM_REFRESHFLAG_CHANGED, 0, 0);
-        }
-        ResetEvent(changed.Get());
-        (void)RegNotifyChangeKeyValue(key.Get(), TRUE, kNotifyFilter, changed.Get(), TRUE);
-    }
+    WatchRefreshFlag(key.Get(), changed.Get(), static_cast<HWND>(window), ReadRefreshFlag);
+    return 0;
 }

@@ -68,6 +68,12 @@ void FirstDecision() {
     }
 }
 
+// Start-up goes on without what failed, but says so: otherwise the agent would silently stop
+// following sessions, the lid, RefreshFlag or the user's choice.
+void LogStartFailure(const wchar_t* what, DWORD error) {
+    WriteLog(std::wstring(L"OnStart: ") + what + L" failed, error " + std::to_wstring(error));
+}
+
 // True when this process may go on: no other instance holds the mutex.
 bool ClaimSingleInstance() {
     HANDLE existing = OpenMutexW(0, FALSE, windowTitle);
@@ -76,7 +82,7 @@ bool ClaimSingleInstance() {
     }
     // Held until the process ends.
     HANDLE mutex = CreateMutexW(nullptr, TRUE, windowTitle);
-    return !(mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS);
+    return !AnotherInstanceHoldsMutex(mutex, GetLastError());
 }
 
 void DeterminePanelRefreshRates() {
@@ -110,6 +116,13 @@ int RunMessageLoop(HWND window, HACCEL accelerators) {
 }
 
 } // namespace
+
+bool AnotherInstanceHoldsMutex(HANDLE created, DWORD lastError) {
+    if (created == nullptr) {
+        return lastError == ERROR_ACCESS_DENIED;
+    }
+    return lastError == ERROR_ALREADY_EXISTS;
+}
 
 bool IsIntelCPU() {
     UniqueKey key;
@@ -194,16 +207,30 @@ int RunAgent(HINSTANCE instance) {
     }
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
-    WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS);
+    if (!WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS)) {
+        LogStartFailure(L"WTSRegisterSessionNotification", GetLastError());
+    }
     lidSwitchNotify = RegisterPowerSettingNotification(window, &kLidSwitchStateChange,
                                                        DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (lidSwitchNotify == nullptr) {
+        LogStartFailure(L"RegisterPowerSettingNotification (lid switch)", GetLastError());
+    }
     monitorPowerNotify =
         RegisterPowerSettingNotification(window, &kMonitorPowerOn, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (monitorPowerNotify == nullptr) {
+        LogStartFailure(L"RegisterPowerSettingNotification (monitor power)", GetLastError());
+    }
 
     isIntelCPU = IsIntelCPU();
     refreshFlag = ReadRefreshFlag();
     registryWatchThread = CreateThread(nullptr, 0, RegistryWatchThread, window, 0, nullptr);
+    if (registryWatchThread == nullptr) {
+        LogStartFailure(L"CreateThread (RegistryWatchThread)", GetLastError());
+    }
     folderWatchThread = StartFolderWatcher(window);
+    if (folderWatchThread == nullptr) {
+        LogStartFailure(L"CreateThread (WatchDataFolder)", GetLastError());
+    }
     modeChangeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
 
     FirstDecision();

@@ -9,6 +9,10 @@
 int RunAgent(HINSTANCE instance);
 
 bool IsIntelCPU();
+// What CreateMutexW's answer for the single-instance mutex means: another instance runs when
+// the mutex already existed, or when it exists but this process may not open it (an instance
+// of another integrity level, such as an elevated one, created it).
+bool AnotherInstanceHoldsMutex(HANDLE created, DWORD lastError);
 // Opens the ACPI device and asks for device 0x00090016: true only for exactly 0x00010000,
 // in which case the device stays open.
 bool QueryReenumerateOnDeviceChange();

@@ -182,8 +182,12 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
         CreateFileW(kDataFolder, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (folder == INVALID_HANDLE_VALUE) {
-        printf("CreateFile error:%lu\n", GetLastError());
+        const DWORD error = GetLastError();
+        printf("CreateFile error:%lu\n", error);
         fflush(stdout);
+        // The agent has no console: without this line nobody learns that the user's choice is
+        // no longer followed.
+        WriteLog(L"WatchDataFolder: CreateFile error:" + std::to_wstring(error));
         SetEvent(WatcherArmedEvent());
         return 0;
     }

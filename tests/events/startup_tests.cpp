@@ -1,10 +1,13 @@
 // Start-up of the agent process on the simulated notebook.
+#include "agent/events/startup.h"
 #include "tests/events/agent_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 
 #include <gtest/gtest.h>
+
+#include <sddl.h>
 
 #include <atomic>
 
@@ -182,6 +185,47 @@ TEST_F(StartUp, ASecondInstanceDecidesOnceAndLeaves) {
     EXPECT_EQ(CountInLog("] OnStart: panel registry monitor start\r\n"), 2u);
     // The first one still runs.
     EXPECT_EQ(WaitForSingleObject(agent.Process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+// CreateMutexW's real answers in the situations a starting agent can meet, as the agent reads
+// them. An elevated instance's mutex stands out only here: it exists, but may not be opened.
+TEST(SingleInstance, MutexAnswersMeanWhatTheAgentTakesThemFor) {
+    SECURITY_ATTRIBUTES nobody = {sizeof nobody, nullptr, FALSE};
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:", SDDL_REVISION_1, &nobody.lpSecurityDescriptor, nullptr));
+    HANDLE instance = CreateMutexW(nullptr, TRUE, L"LumivaneTestInstance");
+    HANDLE guarded = CreateMutexW(&nobody, TRUE, L"LumivaneTestGuarded");
+    HANDLE other = CreateEventW(nullptr, TRUE, FALSE, L"LumivaneTestOtherKind");
+    LocalFree(nobody.lpSecurityDescriptor);
+    ASSERT_NE(nullptr, instance);
+    ASSERT_NE(nullptr, guarded);
+    ASSERT_NE(nullptr, other);
+
+    struct MutexCase {
+        const char* situation;
+        const wchar_t* name;
+        bool anotherInstance;
+    };
+    const MutexCase cases[] = {
+        {"no object of that name", L"LumivaneTestFree", false},
+        {"a running instance's mutex", L"LumivaneTestInstance", true},
+        {"a mutex this process may not open", L"LumivaneTestGuarded", true},
+        {"an object of another kind", L"LumivaneTestOtherKind", false},
+    };
+    for (const MutexCase& testCase : cases) {
+        SCOPED_TRACE(testCase.situation);
+        SetLastError(0xdeadbeef);
+        HANDLE created = CreateMutexW(nullptr, TRUE, testCase.name);
+        const DWORD error = GetLastError();
+        EXPECT_EQ(testCase.anotherInstance, AnotherInstanceHoldsMutex(created, error))
+            << "CreateMutexW gave " << created << ", error " << error;
+        if (created != nullptr) {
+            CloseHandle(created);
+        }
+    }
+    CloseHandle(other);
+    CloseHandle(guarded);
+    CloseHandle(instance);
 }
 
 TEST_F(StartUp, BothLastStateFilesPresentAreRestoredAndRewritten) {

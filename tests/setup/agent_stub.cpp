@@ -5,11 +5,20 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <vector>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     std::vector<wchar_t> path(32768);
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+
+    // Windows keeps a running program's file from being deleted, Wine does not: the file is
+    // held without delete sharing until the process is gone, as Windows would hold it.
+    HANDLE ownFile = INVALID_HANDLE_VALUE;
+    if (arguments != nullptr && wcsstr(arguments, kAgentStubHoldProgramFile) != nullptr) {
+        ownFile = CreateFileW(path.data(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    }
 
     HKEY key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kAgentStubKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
@@ -29,5 +38,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Bounded, so that a stub nobody stops does not outlive the test run for long.
     WaitForSingleObject(stop, kAgentStubLifetimeMs);
     CloseHandle(stop);
+    if (ownFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(ownFile);
+    }
     return 0;
 }

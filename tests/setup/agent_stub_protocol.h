@@ -11,3 +11,5 @@ constexpr wchar_t kAgentStubStopEvent[] = L"LumivaneAgentStubStop";
 constexpr wchar_t kAgentStubKey[] = L"Software\\LumivaneAgentStub";
 constexpr wchar_t kAgentStubStartedValue[] = L"LastStarted";
 constexpr DWORD kAgentStubLifetimeMs = 120000;
+// Argument that makes the stand-in hold its own program file as Windows holds a running one's.
+constexpr wchar_t kAgentStubHoldProgramFile[] = L"/hold-program-file";

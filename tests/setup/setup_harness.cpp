@@ -225,14 +225,18 @@ AgentStubs::~AgentStubs() {
     CloseHandle(started_);
 }
 
-HANDLE AgentStubs::Start(const std::wstring& program) {
+HANDLE AgentStubs::Start(const std::wstring& program, const std::wstring& arguments,
+                         SECURITY_ATTRIBUTES* processSecurity) {
     std::wstring commandText = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        commandText += L" " + arguments;
+    }
     std::vector<wchar_t> commandLine(commandText.begin(), commandText.end());
     commandLine.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+    if (!CreateProcessW(program.c_str(), commandLine.data(), processSecurity, nullptr, FALSE,
                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
         return nullptr;
     }

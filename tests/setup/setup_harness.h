@@ -64,8 +64,10 @@ class AgentStubs {
     AgentStubs(const AgentStubs&) = delete;
     AgentStubs& operator=(const AgentStubs&) = delete;
 
-    // Starts a copy of the stand-in; returns its process handle (owned by the caller) or NULL.
-    HANDLE Start(const std::wstring& program);
+    // Starts a copy of the stand-in with the given arguments and, when given, the process's
+    // security (who may open it); returns its process handle (owned by the caller) or NULL.
+    HANDLE Start(const std::wstring& program, const std::wstring& arguments = L"",
+                 SECURITY_ATTRIBUTES* processSecurity = nullptr);
     // True when a stand-in signalled its start within a few seconds.
     bool WaitStarted();
     // Path the stand-in started last recorded; empty when none did.

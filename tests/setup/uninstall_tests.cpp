@@ -1,10 +1,15 @@
 // "/Uninstall": ending the agent's processes, deleting the task, sweeping the named folder,
 // and removing the data folder only after both last-state files went.
+#include "tests/setup/agent_stub_protocol.h"
 #include "tests/setup/setup_harness.h"
 #include "tests/support/test_support.h"
 #include "tools/taskdouble/taskdouble_client.h"
 
 #include <gtest/gtest.h>
+
+#include <sddl.h>
+
+#include <string>
 
 using setuptest::FileExists;
 using setuptest::FolderExists;
@@ -103,6 +108,50 @@ TEST_F(SetupUninstall, EndsEveryRunningAgentWithExitCodeNine) {
     EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(bystander, 0))
         << "a program of another name was ended";
     CloseHandle(bystander);
+}
+
+// Under Wine a process is gone by the time TerminateProcess returns, so only the order shows
+// here: each stand-in holds its program file as Windows holds a running program's, and the
+// sweep can delete it only once its process has ended.
+TEST_F(SetupUninstall, EndsTheAgentBeforeTheSweepAndNamesOneItCannotEnd) {
+    TempFolder installFolder;
+    TempFolder otherFolder;
+    const std::wstring agent = installFolder.Child(L"Lumivane.exe");
+    const std::wstring guarded = otherFolder.Child(L"Lumivane.exe");
+    ASSERT_TRUE(CopyFileW(setuptest::AgentStubPath().c_str(), agent.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(setuptest::AgentStubPath().c_str(), guarded.c_str(), FALSE));
+    // Everyone may wait for the guarded one, nobody may end it: like an agent of another user
+    // or integrity level.
+    SECURITY_ATTRIBUTES onlyWaitable = {sizeof onlyWaitable, nullptr, FALSE};
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:(A;;0x00100000;;;WD)", SDDL_REVISION_1, &onlyWaitable.lpSecurityDescriptor, nullptr));
+
+    setuptest::AgentStubs stubs;
+    HANDLE running = stubs.Start(agent, kAgentStubHoldProgramFile);
+    HANDLE unending = stubs.Start(guarded, kAgentStubHoldProgramFile, &onlyWaitable);
+    LocalFree(onlyWaitable.lpSecurityDescriptor);
+    ASSERT_NE(nullptr, running);
+    ASSERT_NE(nullptr, unending);
+    ASSERT_TRUE(stubs.WaitStarted());
+    ASSERT_TRUE(stubs.WaitStarted());
+    const BOOL deletedWhileRunning = DeleteFileW(agent.c_str());
+    const DWORD deleteError = GetLastError();
+    ASSERT_FALSE(deletedWhileRunning) << "the stand-in does not hold its program file";
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), deleteError);
+
+    const setuptest::ChildResult result = RunStagehand({L"/Uninstall", installFolder.path()});
+
+    EXPECT_EQ(UninstallOutput(installFolder.path()) + "Could not end Lumivane.exe process " +
+                  std::to_string(GetProcessId(unending)) + " (error 5).\n",
+              result.output);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(running, 0)) << "still running after the tool";
+    DWORD exitCode = 0xdeadbeef;
+    EXPECT_TRUE(GetExitCodeProcess(running, &exitCode));
+    EXPECT_EQ(9u, exitCode);
+    EXPECT_FALSE(FileExists(agent)) << "the sweep ran before the agent had ended";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(unending, 0));
+    CloseHandle(running);
+    CloseHandle(unending);
 }
 
 TEST_F(SetupUninstall, SweepsTheNamedFolderButKeepsSubFolders) {
