@@ -30,9 +30,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
 
     // Created here too, so that a stub started before the test made the event still waits.
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, kAgentStubStopEvent);
-    HANDLE started = OpenEventW(EVENT_MODIFY_STATE, FALSE, kAgentStubStartedEvent);
+    HANDLE started = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, kAgentStubStartedSemaphore);
     if (started != nullptr) {
-        SetEvent(started);
+        ReleaseSemaphore(started, 1, nullptr);
         CloseHandle(started);
     }
     // Bounded, so that a stub nobody stops does not outlive the test run for long.

@@ -3,8 +3,9 @@
 
 #include <windows.h>
 
-// Auto-reset; set once by every stub that has started and recorded its path.
-constexpr wchar_t kAgentStubStartedEvent[] = L"LumivaneAgentStubStarted";
+// A semaphore released once by every stub that has started and recorded its path: several
+// stubs starting together must each count, which an auto-reset event would not do.
+constexpr wchar_t kAgentStubStartedSemaphore[] = L"LumivaneAgentStubStarted";
 // Manual-reset; set by the test to let every stub end with exit code 0.
 constexpr wchar_t kAgentStubStopEvent[] = L"LumivaneAgentStubStop";
 // HKCU key whose value holds the full path of the stub started last.

@@ -13,6 +13,10 @@ namespace {
 // Generous bounds: Wine starts processes slowly on a loaded machine.
 constexpr DWORD kChildTimeoutMs = 60000;
 constexpr DWORD kStartTimeoutMs = 20000;
+// More stubs than any test starts at once.
+constexpr LONG kMaxStubStarts = 64;
+constexpr int kStartAttempts = 3;
+constexpr DWORD kStartRetryMs = 200;
 constexpr DWORD kEndTimeoutMs = 20000;
 
 // Quotes one argument so that the runtime's parser gives it back unchanged: backslashes are
@@ -204,10 +208,11 @@ void WriteTextFile(const std::wstring& path, const char* text) {
 }
 
 AgentStubs::AgentStubs()
-    : started_(CreateEventW(nullptr, FALSE, FALSE, kAgentStubStartedEvent)),
+    : started_(CreateSemaphoreW(nullptr, 0, kMaxStubStarts, kAgentStubStartedSemaphore)),
       stop_(CreateEventW(nullptr, TRUE, FALSE, kAgentStubStopEvent)) {
     // Left over from an earlier test: neither signal may leak into this one.
-    ResetEvent(started_);
+    while (WaitForSingleObject(started_, 0) == WAIT_OBJECT_0) {
+    }
     ResetEvent(stop_);
     ForgetLastStarted();
 }
@@ -236,8 +241,17 @@ HANDLE AgentStubs::Start(const std::wstring& program, const std::wstring& argume
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), processSecurity, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+    // A few attempts: under load Wine has been seen to refuse a start that works a moment later.
+    bool started = false;
+    for (int attempt = 0; attempt < kStartAttempts && !started; ++attempt) {
+        if (attempt > 0) {
+            Sleep(kStartRetryMs);
+        }
+        started =
+            CreateProcessW(program.c_str(), commandLine.data(), processSecurity, nullptr, FALSE,
+                           CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process) != 0;
+    }
+    if (!started) {
         return nullptr;
     }
     CloseHandle(process.hThread);
