@@ -19,14 +19,17 @@ void Notify_Helmbay_ODIcon(const std::wstring& OD_Status) {
         // The host still hears of the change; it reads whatever Icon.txt holds.
         WriteLog(L"Notify_Helmbay_ODIcon: cannot write " + iconPath);
     }
-    if (temp_OD_Icon != OD_Status) {
+    const bool changed = temp_OD_Icon != OD_Status;
+    // Taken before the broadcast: while it waits, this thread answers sent messages, and a
+    // cycle nested in one of them must compare with this value, not announce it again.
+    temp_OD_Icon = OD_Status;
+    if (changed) {
         try {
             NotifyIconChange();
         } catch (const std::exception& e) {
             WriteLog(L"SetODIcon: Exception: " + ToWide(e.what()));
         }
     }
-    temp_OD_Icon = OD_Status;
 }
 
 void NotifyIconChange() {

@@ -195,10 +195,8 @@ int RunAgent(HINSTANCE instance) {
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
     WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS);
-    lidSwitchNotify = RegisterPowerSettingNotification(window, &kLidSwitchStateChange,
-                                                       DEVICE_NOTIFY_WINDOW_HANDLE);
-    monitorPowerNotify =
-        RegisterPowerSettingNotification(window, &kMonitorPowerOn, DEVICE_NOTIFY_WINDOW_HANDLE);
+    lidSwitchNotify = machine::RegisterPowerSettingNotification(window, &kLidSwitchStateChange);
+    monitorPowerNotify = machine::RegisterPowerSettingNotification(window, &kMonitorPowerOn);
 
     isIntelCPU = IsIntelCPU();
     refreshFlag = ReadRefreshFlag();
