@@ -18,6 +18,12 @@ constexpr unsigned kOnACPower = 1;
 constexpr unsigned kPowerStatusUnknown = 255;
 constexpr int kOverdriveMinimumRate = 120;
 
+// The answers of a switch request that leave the panel in the state asked for.
+bool SwitchSucceeded(const std::wstring& answer) {
+    return TextEquals(answer, L"OD_ON Now") || TextEquals(answer, L"OD_off Now") ||
+           TextEquals(answer, L"OD_On Success") || TextEquals(answer, L"OD_Off Success");
+}
+
 // Rates measured just around 120 Hz count as 120 Hz.
 int SnapTo120(int rate) {
     return (rate >= 117 && rate <= 123) ? 120 : rate;
@@ -77,8 +83,25 @@ std::wstring Detect_Notify_Fn() {
     ODDecision decision = DecideOverdrive(choice, ac, rate, detectEDID);
     WriteLog(decision.logLine);
     std::wstring answer = Notify_BIOS_SetOD(decision.biosRequest);
-    Notify_Helmbay_ODIcon(decision.iconValue);
-    appliedODStatus = decision.applied;
+    const bool switched = SwitchSucceeded(answer);
+    std::wstring icon = decision.iconValue;
+    if (!switched) {
+        // The panel is not in the state asked for: report "not available" rather than a
+        // state the panel is not in, and leave the applied state where it was, so the next
+        // event or the user's next write tries again.
+        WriteLog(L"Detect_Notify_Fn: BIOS did not switch OD, answer = " + answer);
+        icon = L"2";
+    } else {
+        appliedODStatus = decision.applied;
+    }
+    lastCycleChoice = switched ? choice : std::wstring();
+    if (TextEquals(choice, L"1") || TextEquals(choice, L"0")) {
+        lastValidChoice = choice;
+    }
+    // Everything this cycle decided is in place before the host notice: a cycle that runs
+    // inside the broadcast (the window thread answers sent messages meanwhile) has the last
+    // word.
+    Notify_Helmbay_ODIcon(icon);
 
     if (TextEquals(answer, L"FAIL")) {
         WriteLog(L"Detect_Notify_Fn: Error, can't set OD Off");

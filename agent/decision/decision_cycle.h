@@ -5,7 +5,8 @@
 #include <string>
 
 // One decision cycle. Takes the AgentLock for the whole run. Returns the choice text it read
-// from OD_Result.txt (start-up remembers it for the folder watcher; other callers ignore it).
+// from OD_Result.txt, which it also keeps in lastCycleChoice (empty when the BIOS switch
+// failed) for the folder watcher.
 std::wstring Detect_Notify_Fn();
 
 // The decision table, pure: which row inputs select.

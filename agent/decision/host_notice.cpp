@@ -20,8 +20,8 @@ void Notify_Helmbay_ODIcon(const std::wstring& OD_Status) {
         WriteLog(L"Notify_Helmbay_ODIcon: cannot write " + iconPath);
     }
     const bool changed = temp_OD_Icon != OD_Status;
-    // Taken before the broadcast: while it waits, this thread answers sent messages, and a
-    // cycle nested in one of them must compare with this value, not announce it again.
+    // Set before the broadcast: a cycle nested inside it (the sending thread answers sent
+    // messages) must find this value, and its own must not be overwritten afterwards.
     temp_OD_Icon = OD_Status;
     if (changed) {
         try {

@@ -57,7 +57,7 @@ void FirstDecision() {
         (void)WriteStateValue(DataFilePath(kHWIDResultFileName), L"0");
     } else if (TextEquals(isODPanel, L"YES")) {
         WriteLog(L"OnStart: panel registry monitor start");
-        SetODResultActedOn(Detect_Notify_Fn());
+        (void)Detect_Notify_Fn();
     } else {
         {
             AgentLock lock;
@@ -201,7 +201,7 @@ int RunAgent(HINSTANCE instance) {
     isIntelCPU = IsIntelCPU();
     refreshFlag = ReadRefreshFlag();
     registryWatchThread = CreateThread(nullptr, 0, RegistryWatchThread, window, 0, nullptr);
-    folderWatchThread = CreateThread(nullptr, 0, WatchDataFolder, window, 0, nullptr);
+    folderWatchThread = StartFolderWatcher(window);
     modeChangeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
 
     FirstDecision();

@@ -4,7 +4,7 @@
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
-#include "agent/machine/machine.h"
+#include "agent/platform/owners.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
 
@@ -16,33 +16,18 @@ namespace {
 constexpr DWORD kNotifyBufferSize = 1024;
 constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
 constexpr DWORD kFolderAccess = GENERIC_READ | GENERIC_WRITE | FILE_LIST_DIRECTORY;
-// How long a writer may take between truncating OD_Result.txt and writing it.
-constexpr DWORD kEmptyFileRetryMs = 50;
+// How long start-up waits for the watcher to be armed before its first decision.
+constexpr DWORD kArmWaitMs = 1000;
 // Offsets inside a FILE_NOTIFY_INFORMATION record.
 constexpr DWORD kNextOffsetField = 0;
 constexpr DWORD kActionField = 4;
 constexpr DWORD kNameLengthField = 8;
 constexpr DWORD kNameField = 12;
 
-// Touched only by the watcher thread, except the start-up value.
-std::wstring odResultActedOn;
-
 DWORD ReadDword(const BYTE* at) {
     DWORD value;
     memcpy(&value, at, sizeof value);
     return value;
-}
-
-// The choice as OD_OnOff would read it, without its log line; an empty file is read once
-// more after a short wait, since the writer may be between truncation and write.
-std::wstring PeekChoice() {
-    std::wstring path = DataFilePath(kODResultFileName);
-    FileToken read = ReadFileToken(path, 3);
-    if (read.opened && !read.hasToken) {
-        machine::Delay(kEmptyFileRetryMs);
-        read = ReadFileToken(path, 3);
-    }
-    return read.hasToken ? ToWide(read.token) : std::wstring(L"error");
 }
 
 bool PanelTakesDecisions() {
@@ -77,26 +62,23 @@ std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount
     return records;
 }
 
-void SetODResultActedOn(const std::wstring& value) {
-    odResultActedOn = value;
-}
-
 void fsWatcher_OD_Result_Changed() {
     AgentLock lock;
     WriteLog(L"fsWatcher_OD_Result_Changed ++");
-    std::wstring current = PeekChoice();
     if (skipNextODResultChange) {
         skipNextODResultChange = false;
         // The expected duplicate of a rewrite already handled: only counted. A notice that
-        // finds another value is a real change and is handled.
-        if (current == odResultActedOn) {
+        // finds another value than the last cycle read is a real change and is handled.
+        if (ReadODChoice() == lastCycleChoice) {
             return;
         }
     }
     WriteLog(DataFilePath(kODResultFileName) + L" is changed");
     std::wstring value = OD_OnOff();
-    odResultActedOn = value;
-    if (value != appliedODStatus) {
+    // Compared with what the last cycle read, not with appliedODStatus: the applied state is
+    // the agent's decision ("0" on battery with the choice "1"), so comparing with it would
+    // take a real change of choice for a duplicate.
+    if (value != lastCycleChoice) {
         if (PanelTakesDecisions()) {
             (void)Detect_Notify_Fn();
         }
@@ -142,7 +124,8 @@ void fsWatcher_OD_Result_Deleted() {
         return;
     }
     WriteLog(path + L" not exist, Create it");
-    (void)WriteStateValue(path, appliedODStatus);
+    // The user's choice comes back, not the state the agent applied for the moment.
+    (void)WriteStateValue(path, lastValidChoice.empty() ? appliedODStatus : lastValidChoice);
 }
 
 void HandleChangeRecords(const std::vector<ChangeRecord>& records) {
@@ -179,24 +162,46 @@ void HandleLostChanges() {
     }
 }
 
+namespace {
+
+// Set by the watcher once its first read is pending (or once it has given up), so start-up
+// can make its first decision knowing that any later write of the choice is seen.
+HANDLE WatcherArmedEvent() {
+    static HANDLE armed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return armed;
+}
+
+} // namespace
+
 DWORD WINAPI WatchDataFolder(LPVOID) {
     // DWORD-aligned, as the platform asks of the buffer.
     alignas(DWORD) BYTE buffer[kNotifyBufferSize] = {};
 
-    HANDLE folder = CreateFileW(kDataFolder, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    // Overlapped, so the thread can tell start-up the moment changes are being recorded.
+    HANDLE folder =
+        CreateFileW(kDataFolder, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (folder == INVALID_HANDLE_VALUE) {
         printf("CreateFile error:%lu\n", GetLastError());
         fflush(stdout);
+        SetEvent(WatcherArmedEvent());
         return 0;
     }
+    UniqueHandle readDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     for (;;) {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = readDone.Get();
+        BOOL issued = ReadDirectoryChangesW(folder, buffer, sizeof buffer, FALSE, kWatchFilter,
+                                            nullptr, &overlapped, nullptr);
+        DWORD error = issued ? ERROR_SUCCESS : GetLastError();
+        SetEvent(WatcherArmedEvent());
         DWORD bytes = 0;
-        SetLastError(ERROR_SUCCESS);
-        BOOL read = ReadDirectoryChangesW(folder, buffer, sizeof buffer, FALSE, kWatchFilter,
-                                          &bytes, nullptr, nullptr);
-        DWORD error = GetLastError();
-        if (!read) {
+        if (issued) {
+            SetLastError(ERROR_SUCCESS);
+            issued = GetOverlappedResult(folder, &overlapped, &bytes, TRUE);
+            error = GetLastError();
+        }
+        if (!issued) {
             if (error != ERROR_NOTIFY_ENUM_DIR) {
                 break;
             }
@@ -214,4 +219,18 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
     }
     CloseHandle(folder);
     return 0;
+}
+
+HANDLE StartFolderWatcher(LPVOID parameter) {
+    HANDLE armed = WatcherArmedEvent();
+    ResetEvent(armed);
+    HANDLE thread = CreateThread(nullptr, 0, WatchDataFolder, parameter, 0, nullptr);
+    if (thread != nullptr) {
+        // Bounded, so a watcher that cannot arm does not hold start-up back. A plain wait on
+        // purpose: a notification sent to the window meanwhile waits for it, so no decision
+        // reads the choice before the watcher records changes.
+        HANDLE waitFor[] = {armed, thread};
+        (void)WaitForMultipleObjects(2, waitFor, FALSE, kArmWaitMs);
+    }
+    return thread;
 }

@@ -27,8 +27,9 @@ std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount
 // The thread body; the parameter is not used.
 DWORD WINAPI WatchDataFolder(LPVOID parameter);
 
-// Start-up tells the watcher which OD_Result.txt value its first decision acted on.
-void SetODResultActedOn(const std::wstring& value);
+// Starts WatchDataFolder and waits (about a second at most) until its first read is pending:
+// a write of the choice after that is always seen, so start-up decides only after it.
+HANDLE StartFolderWatcher(LPVOID parameter);
 
 void fsWatcher_OD_Result_Changed();
 void fsWatcher_HWID_Result_Deleted();

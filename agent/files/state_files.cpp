@@ -2,6 +2,7 @@
 
 #include "agent/log/log.h"
 #include "agent/log/text.h"
+#include "agent/machine/machine.h"
 
 #include <windows.h>
 
@@ -19,11 +20,36 @@ const wchar_t kLogFileName[] = L"OD_Log.txt";
 
 namespace {
 
-// State files hold a character or a short number; anything past this is not a valid value.
-constexpr size_t kMaxReadBytes = 4096;
+// How long a writer may take between truncating a state file and writing it.
+constexpr DWORD kEmptyFileRetryMs = 50;
 
-bool IsSpace(char c) {
+bool IsSpace(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The token rule over any source of characters (next() gives EOF at the end): leading white
+// space skipped however long it runs, the token ends at white space, NUL or the end. Keeps at
+// most maxChars + 1 characters, so a huge file costs no memory; a longer token reads as empty.
+template <typename NextChar> FileToken ScanToken(NextChar next, size_t maxChars) {
+    FileToken result;
+    result.opened = true;
+    int c = next();
+    while (c != EOF && IsSpace(c)) {
+        c = next();
+    }
+    std::string token;
+    while (c != EOF && c != '\0' && !IsSpace(c) && token.size() <= maxChars) {
+        token.push_back(static_cast<char>(c));
+        c = next();
+    }
+    if (token.empty()) {
+        return result;
+    }
+    result.hasToken = true;
+    if (token.size() <= maxChars) {
+        result.token = token;
+    }
+    return result;
 }
 
 } // namespace
@@ -33,24 +59,10 @@ std::wstring DataFilePath(const wchar_t* fileName) {
 }
 
 FileToken ParseToken(const std::string& content, size_t maxChars) {
-    FileToken result;
-    result.opened = true;
-    size_t start = 0;
-    while (start < content.size() && IsSpace(content[start])) {
-        ++start;
-    }
-    size_t end = start;
-    while (end < content.size() && !IsSpace(content[end]) && content[end] != '\0') {
-        ++end;
-    }
-    if (end == start) {
-        return result;
-    }
-    result.hasToken = true;
-    if (end - start <= maxChars) {
-        result.token = content.substr(start, end - start);
-    }
-    return result;
+    size_t at = 0;
+    return ScanToken(
+        [&]() { return at < content.size() ? static_cast<unsigned char>(content[at++]) : EOF; },
+        maxChars);
 }
 
 FILE* OpenStateFile(const std::wstring& path, const wchar_t* mode) {
@@ -60,10 +72,7 @@ FILE* OpenStateFile(const std::wstring& path, const wchar_t* mode) {
 }
 
 FileToken ReadStreamToken(FILE* file, size_t maxChars) {
-    std::string content(kMaxReadBytes, '\0');
-    size_t count = fread(&content[0], 1, content.size(), file);
-    content.resize(count);
-    return ParseToken(content, maxChars);
+    return ScanToken([file]() { return fgetc(file); }, maxChars);
 }
 
 FileToken ReadFileToken(const std::wstring& path, size_t maxChars) {
@@ -109,12 +118,19 @@ void PrepareDataFolder() {
     }
 }
 
-std::wstring OD_OnOff() {
-    std::wstring value = L"error";
-    FileToken read = ReadFileToken(DataFilePath(kODResultFileName), 3);
-    if (read.hasToken) {
-        value = ToWide(read.token);
+std::wstring ReadODChoice() {
+    std::wstring path = DataFilePath(kODResultFileName);
+    FileToken read = ReadFileToken(path, 3);
+    if (read.opened && !read.hasToken) {
+        // The plug-in may be between truncating the file and writing it: look once more.
+        machine::Delay(kEmptyFileRetryMs);
+        read = ReadFileToken(path, 3);
     }
+    return read.hasToken ? ToWide(read.token) : std::wstring(L"error");
+}
+
+std::wstring OD_OnOff() {
+    std::wstring value = ReadODChoice();
     WriteLog(L"OD_OnOff " + value);
     return value;
 }

@@ -25,8 +25,8 @@ struct FileToken {
     std::string token;     // the token when it fits, else empty
 };
 
-// Pure part of the token readers: skips leading white space, takes the next token; a token
-// longer than maxChars reads as empty text.
+// The token readers: skip leading white space, take the next token wherever it starts; a
+// token longer than maxChars reads as empty text. Memory stays bounded whatever the file holds.
 FileToken ParseToken(const std::string& content, size_t maxChars);
 FileToken ReadFileToken(const std::wstring& path, size_t maxChars);
 
@@ -46,5 +46,7 @@ bool StateFileExists(const std::wstring& path);
 void PrepareDataFolder();
 
 // The user's choice from OD_Result.txt: a 1-3 character token, empty text for a longer one,
-// "error" when there is none.
+// "error" when there is none. A file that opens empty is read once more after a short wait,
+// since the plug-in may be between truncation and write. ReadODChoice does not log.
+std::wstring ReadODChoice();
 std::wstring OD_OnOff();

@@ -11,6 +11,8 @@ std::wstring appliedODStatus;
 std::wstring currentODIcon;
 std::wstring temp_OD_Icon;
 HANDLE acpiDevice = nullptr;
+std::wstring lastCycleChoice;
+std::wstring lastValidChoice;
 
 UINT modeChangeMessage = 0;
 bool reenumerateOnDeviceChange = false;
@@ -51,6 +53,8 @@ void ResetAgentState() {
     currentODIcon.clear();
     temp_OD_Icon.clear();
     acpiDevice = nullptr;
+    lastCycleChoice.clear();
+    lastValidChoice.clear();
     modeChangeMessage = 0;
     reenumerateOnDeviceChange = false;
     isIntelCPU = false;

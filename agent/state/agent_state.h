@@ -32,6 +32,13 @@ extern std::wstring appliedODStatus;
 extern std::wstring currentODIcon;
 extern std::wstring temp_OD_Icon;
 extern HANDLE acpiDevice;
+// What the last decision cycle (of any thread) read from OD_Result.txt; empty before the
+// first cycle and after a cycle whose BIOS switch failed, so that the same choice written
+// again is acted on instead of being taken for a duplicate.
+extern std::wstring lastCycleChoice;
+// The last valid choice ("1" or "0") a cycle read; empty while none was ever read. A deleted
+// OD_Result.txt is written again with it: appliedODStatus is the agent's state, not the user's.
+extern std::wstring lastValidChoice;
 
 extern UINT modeChangeMessage;
 extern bool reenumerateOnDeviceChange;

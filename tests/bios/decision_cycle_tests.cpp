@@ -91,7 +91,48 @@ TEST_F(CycleWithBios, AFailingBiosIsLoggedAfterTheIconLines) {
     ASSERT_NE(notice, std::string::npos);
     ASSERT_NE(error, std::string::npos);
     EXPECT_LT(notice, error);
-    // The icon and the applied state follow the row all the same.
-    EXPECT_EQ(ReadFileBytes(DataFilePath(kIconFileName)), "1");
-    EXPECT_EQ(appliedODStatus, L"1");
+}
+
+// A switch the BIOS did not carry out is never reported as done: the icon says "not
+// available", the applied state stays, and the next cycle after the fault clears converges.
+TEST_F(CycleWithBios, AFailedSwitchShowsIconTwoAndIsTriedAgain) {
+    struct Case {
+        const wchar_t* fault;
+        uint32_t value;
+        const char* answerLine;
+    } cases[] = {
+        {simbios::kSimBiosFailDEVS, 1,
+         "] Detect_Notify_Fn: BIOS did not switch OD, answer = OD_On Fail\r\n"},
+        {simbios::kSimBiosDEVSAnswer, 0,
+         "] Detect_Notify_Fn: BIOS did not switch OD, answer = FAIL\r\n"},
+        {simbios::kSimBiosReplyLength, 2,
+         "] Detect_Notify_Fn: BIOS did not switch OD, answer = FAIL\r\n"},
+        {simbios::kSimBiosFailDSTS, 1,
+         "] Detect_Notify_Fn: BIOS did not switch OD, answer = FAIL\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answerLine);
+        simbios::ResetSimBios();
+        ResetAgentState();
+        panelIdentity = detectEDID = simnotebook::kDefaultPanelIdentity;
+        isODPanel = L"YES";
+        modeChangeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
+        appliedODStatus = L"0";
+        DeleteFileW(DataFilePath(kLogFileName).c_str());
+        simbios::SetSimBiosValue(c.fault, c.value);
+
+        EXPECT_EQ(Detect_Notify_Fn(), L"1");
+        EXPECT_FALSE(simbios::GetODState());
+        EXPECT_EQ(Count(c.answerLine), 1u) << Log();
+        EXPECT_EQ(ReadFileBytes(DataFilePath(kIconFileName)), "2");
+        EXPECT_EQ(appliedODStatus, L"0");
+        EXPECT_EQ(lastCycleChoice, L"");
+
+        simbios::RemoveSimBiosValue(c.fault);
+        Detect_Notify_Fn();
+        EXPECT_TRUE(simbios::GetODState());
+        EXPECT_EQ(ReadFileBytes(DataFilePath(kIconFileName)), "1");
+        EXPECT_EQ(appliedODStatus, L"1");
+        EXPECT_EQ(lastCycleChoice, L"1");
+    }
 }

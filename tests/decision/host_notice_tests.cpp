@@ -2,11 +2,13 @@
 // receives the broadcast.
 #include "agent/decision/decision_cycle.h"
 #include "agent/decision/host_notice.h"
+#include "agent/events/window_proc.h"
 #include "agent/files/folder_watch.h"
 #include "agent/files/state_files.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
 #include "tests/support/test_support.h"
+#include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <gtest/gtest.h>
@@ -26,10 +28,18 @@ struct Notice {
 };
 std::vector<Notice> notices;
 UINT noticeMessage = 0;
+// When set, the receiver tells this agent window of a power-source change on the next notice,
+// as the system does when the power source changes while the host handles the notice.
+HWND powerChangeOnNextNotice = nullptr;
 
 LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == noticeMessage && noticeMessage != 0) {
         notices.push_back({wParam, lParam});
+        if (HWND agentWindow = powerChangeOnNextNotice) {
+            powerChangeOnNextNotice = nullptr;
+            simnotebook::SetACLineStatus(0);
+            SendMessageW(agentWindow, WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE, 0);
+        }
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -49,11 +59,26 @@ HWND CreateReceiver() {
                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
+// A hidden window with the agent's window procedure.
+HWND CreateAgentWindow() {
+    static ATOM atom = [] {
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = WndProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"AgentWindowForTests";
+        return RegisterClassW(&windowClass);
+    }();
+    (void)atom;
+    return CreateWindowExW(WS_EX_TOOLWINDOW, L"AgentWindowForTests", L"", WS_POPUP, 0, 0, 0, 0,
+                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
 class HostNotice : public ::testing::Test {
   protected:
     void SetUp() override {
         testsupport::ResetDataFolder();
         simnotebook::ResetSimNotebook();
+        simbios::ResetSimBios();
         ResetAgentState();
         modeChangeMessage = noticeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
         notices.clear();
@@ -153,4 +178,37 @@ TEST_F(HostNotice, WindowThreadWaitingForTheLockStillAnswersTheBroadcast) {
     ASSERT_FALSE(notices.empty());
     EXPECT_EQ(notices[0].lParam, 0);
     EXPECT_NE(Log().find("] SendMessageTimeout Result= 1\r\n"), std::string::npos);
+}
+
+// A power notice answered while the host handles a notice runs a whole cycle inside the
+// broadcast; the outer cycle must not overwrite what that cycle decided, or the next real
+// change goes unannounced.
+TEST_F(HostNotice, ACycleInsideTheBroadcastHasTheLastWord) {
+    panelIdentity = detectEDID = L"AUO519D";
+    isODPanel = L"YES";
+    lastACLineStatus = 1;
+    testsupport::WriteFileBytes(Path(kODResultFileName), "0");
+    HWND agentWindow = CreateAgentWindow();
+    ASSERT_NE(agentWindow, nullptr);
+
+    powerChangeOnNextNotice = agentWindow;
+    (void)Detect_Notify_Fn(); // AC, choice "0": icon "0"; on battery inside its notice: "2"
+    ASSERT_EQ(notices.size(), 2u) << Log();
+    EXPECT_EQ(notices[0].lParam, 0);
+    EXPECT_EQ(notices[1].lParam, 2);
+    EXPECT_EQ(ReadFileBytes(Path(kIconFileName)), "2");
+    EXPECT_EQ(currentODIcon, L"2");
+    EXPECT_EQ(temp_OD_Icon, L"2");
+
+    simnotebook::SetACLineStatus(1);
+    SendMessageW(agentWindow, WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE, 0);
+    ASSERT_EQ(notices.size(), 3u) << Log();
+    EXPECT_EQ(notices[2].lParam, 0);
+    EXPECT_EQ(ReadFileBytes(Path(kIconFileName)), "0");
+
+    DestroyWindow(agentWindow);
+    // The agent window's end posts WM_QUIT; later tests must not find it.
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
 }

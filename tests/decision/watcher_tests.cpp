@@ -1,8 +1,10 @@
 // The folder watcher's handlers, fed batches as the platform delivers them.
+#include "agent/decision/decision_cycle.h"
 #include "agent/files/folder_watch.h"
 #include "agent/files/state_files.h"
 #include "agent/state/agent_state.h"
 #include "tests/support/test_support.h"
+#include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +23,8 @@ class Watcher : public ::testing::Test {
     void SetUp() override {
         testsupport::ResetDataFolder();
         simnotebook::ResetSimNotebook();
+        simbios::ResetSimBios();
+        simbios::SetODState(true);
         ResetAgentState();
         panelIdentity = detectEDID = L"AUO519D";
         isODPanel = L"YES";
@@ -30,7 +34,7 @@ class Watcher : public ::testing::Test {
         appliedODStatus = L"1";
         currentODIcon = temp_OD_Icon = L"1";
         WriteFileBytes(Path(kODResultFileName), "1");
-        SetODResultActedOn(L"1");
+        lastCycleChoice = lastValidChoice = L"1";
     }
     static std::wstring Path(const wchar_t* name) { return DataFilePath(name); }
     static std::string Log() { return ReadFileBytes(Path(kLogFileName)); }
@@ -122,7 +126,61 @@ TEST_F(Watcher, ModificationsAreIgnoredWithoutAnOverdrivePanel) {
     EXPECT_TRUE(skipNextODResultChange);
 }
 
+// What the user chose is compared with what the last cycle read, never with the state the
+// agent applied for the moment: after each of these the host must show the user's choice.
+TEST_F(Watcher, TheUsersChoiceSurvivesTheAgentsOwnDecisions) {
+    const simnotebook::Mode at144 = {1920, 1080, 32, 144};
+    struct Case {
+        const char* what;
+        void (*before)(); // ends with a cycle the agent ran on its own
+        void (*byUser)(); // what the user or the machine does next
+        const char* icon; // then Icon.txt
+        bool overdriveOn; // and the BIOS
+    } cases[] = {
+        {"at 60 Hz the choice 1 applies 0; then the user picks 0",
+         [] {
+             simnotebook::SetCurrentMode(0, {1920, 1080, 32, 60});
+             Detect_Notify_Fn();
+         },
+         [] { UserWrites("0"); }, "0", false},
+        {"a cycle read the file between truncation and write; then the write lands",
+         [] {
+             WriteFileBytes(Path(kODResultFileName), "");
+             Detect_Notify_Fn();
+         },
+         [] { UserWrites("0"); }, "0", false},
+        {"OD_Result.txt deleted on battery with the choice 1; then AC returns",
+         [] {
+             simnotebook::SetACLineStatus(0);
+             Detect_Notify_Fn();
+             DeleteFileW(Path(kODResultFileName).c_str());
+             HandleChangeRecords({{kRemoved, L"OD_Result.txt"}});
+         },
+         [] {
+             simnotebook::SetACLineStatus(1);
+             Detect_Notify_Fn();
+         },
+         "1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        simnotebook::SetCurrentMode(0, at144);
+        skipNextODResultChange = false;
+        c.before();
+        EXPECT_EQ(ReadFileBytes(Path(kIconFileName)), "2");
+        EXPECT_EQ(appliedODStatus, L"0");
+        simnotebook::SetCurrentMode(0, at144);
+        c.byUser();
+        EXPECT_EQ(ReadFileBytes(Path(kIconFileName)), c.icon) << Log();
+        EXPECT_EQ(simbios::GetODState(), c.overdriveOn);
+        EXPECT_EQ(ReadFileBytes(Path(kODResultFileName)), c.overdriveOn ? "1" : "0");
+    }
+}
+
 TEST_F(Watcher, DeletedFilesAreWrittenAgainFromTheAgentsState) {
+    // No cycle read a valid choice yet: the applied state is all the agent has.
+    lastValidChoice.clear();
     appliedODStatus = L"0";
     currentODIcon = L"2";
     struct Case {

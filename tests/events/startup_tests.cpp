@@ -6,9 +6,68 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace e2e {
 
 using StartUp = AgentTest;
+
+namespace {
+
+// A host that stores the user's choice "0" the moment it hears the agent's first notice, as the
+// control-centre application may while it starts beside the agent at logon.
+UINT hostNoticeMessage = 0;
+std::atomic<bool> hostWroteChoice{false};
+
+LRESULT CALLBACK ChoosingHostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == hostNoticeMessage && !hostWroteChoice) {
+        hostWroteChoice = true;
+        WriteStateFile(L"OD_Result.txt", "0");
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD WINAPI RunChoosingHost(LPVOID ready) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = ChoosingHostProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"ChoosingHostForTests";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, windowClass.lpszClassName, L"", WS_POPUP, 0, 0,
+                                  0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
+    SetEvent(static_cast<HANDLE>(ready));
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
+    DestroyWindow(window);
+    return 0;
+}
+
+} // namespace
+
+// The write lands after the first decision has read OD_Result.txt: start-up decides only once
+// the folder watcher records changes, so the write is acted on.
+TEST_F(StartUp, AChoiceWrittenDuringTheFirstDecisionIsActedOn) {
+    hostNoticeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
+    hostWroteChoice = false;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD hostThreadId = 0;
+    HANDLE host = CreateThread(nullptr, 0, RunChoosingHost, ready, 0, &hostThreadId);
+    ASSERT_EQ(WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_TRUE(WaitUntil([] {
+        return hostWroteChoice && StateFile(L"Icon.txt") == "0" && !simbios::GetODState();
+    })) << ReadLog();
+    EXPECT_EQ(StateFile(L"OD_Result.txt"), "0");
+
+    PostThreadMessageW(hostThreadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(host, 10000);
+    CloseHandle(host);
+    CloseHandle(ready);
+}
 
 TEST_F(StartUp, FreshDataFolderIsFilledWithTheAgentsFiles) {
     testsupport::RemoveDataFolder();

@@ -12,17 +12,36 @@ using testsupport::WriteFileBytes;
 
 TEST(TokenRule, OneToThreeCharactersAreTakenLongerReadsEmpty) {
     struct Case {
-        const char* content;
+        std::string content;
         bool hasToken;
         const char* token;
     } cases[] = {
-        {"1", true, "1"},   {"1\r\n", true, "1"},   {"  0 ", true, "0"},  {"10", true, "10"},
-        {"-1", true, "-1"}, {"on", true, "on"},     {"123", true, "123"}, {"1234", true, ""},
-        {"", false, ""},    {" \r\n\t", false, ""}, {"\n2 3", true, "2"},
+        {"1", true, "1"},
+        {"1\r\n", true, "1"},
+        {"  0 ", true, "0"},
+        {"10", true, "10"},
+        {"-1", true, "-1"},
+        {"on", true, "on"},
+        {"123", true, "123"},
+        {"1234", true, ""},
+        {"", false, ""},
+        {" \r\n\t", false, ""},
+        {"\n2 3", true, "2"},
+        // However far the token starts, and whole across any read boundary.
+        {std::string(4095, ' ') + "10", true, "10"},
+        {std::string(70000, '\n') + "0", true, "0"},
+        {std::string(5000, ' '), false, ""},
+        {std::string(100000, '1'), true, ""},
     };
+    testsupport::ResetDataFolder();
+    const std::wstring path = DataFilePath(kODResultFileName);
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.content);
+        SCOPED_TRACE(c.content.substr(0, 8) + "... (" + std::to_string(c.content.size()) + ")");
         FileToken read = ParseToken(c.content, 3);
+        EXPECT_EQ(read.hasToken, c.hasToken);
+        EXPECT_EQ(read.token, c.token);
+        WriteFileBytes(path, c.content);
+        read = ReadFileToken(path, 3);
         EXPECT_EQ(read.hasToken, c.hasToken);
         EXPECT_EQ(read.token, c.token);
     }
