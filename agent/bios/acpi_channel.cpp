@@ -180,7 +180,7 @@ bool SetDeviceState(uint32_t state, uint32_t* answer) {
     return QueryAnswerWord(kMethodDEVS, arguments, 2, answer);
 }
 
-std::wstring Notify_BIOS_SetOD(const std::wstring& request) {
+std::wstring AskBIOS(const std::wstring& request) {
     std::wstring result;
     if (!InitializeZVKACPIDevice()) {
         result = kInitializeFailText;
@@ -198,6 +198,11 @@ std::wstring Notify_BIOS_SetOD(const std::wstring& request) {
         }
         (void)CloseZVKACPIDevice();
     }
+    return result;
+}
+
+std::wstring Notify_BIOS_SetOD(const std::wstring& request) {
+    std::wstring result = AskBIOS(request);
     if (result.empty() || result == kInitializeFailText) {
         WriteLog(kInitializeFailLogLine);
         return kFailText;

@@ -31,3 +31,7 @@ bool SetDeviceState(uint32_t state, uint32_t* answer);
 // The channel's text interface: "1"/"0" switch overdrive, "2" panel identity, "3" overdrive
 // support, "4" overdrive state. Answers "FAIL" on every failure.
 std::wstring Notify_BIOS_SetOD(const std::wstring& request);
+// Notify_BIOS_SetOD without its log line: answers "InitializeZVKACPIDevice Fail" when the
+// device does not open and empty text where Notify_BIOS_SetOD logs and answers "FAIL". For
+// field tools that must leave the log alone.
+std::wstring AskBIOS(const std::wstring& request);

@@ -24,6 +24,10 @@ int32_t SnapSigned(int32_t rate) {
 
 } // namespace
 
+bool IsPanelRateInRange(int32_t rate) {
+    return rate >= kLowestPanelRate && rate <= kHighestPanelRate;
+}
+
 bool HasEDIDBaseBlock(const PanelEDID& edid) {
     return edid.found && edid.byteCount >= kEDIDBaseBlockSize &&
            edid.bytes.size() >= kEDIDBaseBlockSize;
@@ -87,6 +91,12 @@ PanelRefreshRates DeterminePanelRates(const PanelEDID& edid, const PanelRates& c
         b = configured.secondRate;
     }
     if (!configured.found && (a < 0 || b < 0)) {
+        a = 0;
+        b = 0;
+    }
+    // One rate out of range leaves no pair to switch between (a lone 0 would make the panel
+    // look dual-rate, with 0 Hz as its low rate).
+    if (!IsPanelRateInRange(a) || !IsPanelRateInRange(b)) {
         a = 0;
         b = 0;
     }

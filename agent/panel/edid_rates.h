@@ -25,6 +25,13 @@ int32_t ComputeTimingDescriptorRate(const PanelEDID& edid, size_t offset);
 std::pair<int32_t, int32_t> ComputeEDIDRefreshRates(const PanelEDID& edid);
 std::pair<int32_t, int32_t> SnapRatePair(int32_t first, int32_t second);
 
+// A rate the panel can really run at: 1 to 1000 Hz. Anything else (a negative or huge
+// configured rate, a timing whose totals are nonsense) is no rate; asking the display for it
+// would request billions of hertz once the rate is taken as unsigned.
+constexpr int32_t kLowestPanelRate = 1;
+constexpr int32_t kHighestPanelRate = 1000;
+bool IsPanelRateInRange(int32_t rate);
+
 struct PanelRefreshRates {
     int32_t high = 0;
     int32_t low = 0;
@@ -34,5 +41,6 @@ struct PanelRefreshRates {
 PanelRates LookUpPanelConfig(const PanelEDID& edid);
 
 // What start-up sets as highRefreshRate and lowRefreshRate, given the EDID and the
-// configuration file's answer for it. Both 0 for a missing or short EDID not listed in the file.
+// configuration file's answer for it. Both 0 for a missing or short EDID not listed in the file,
+// and both 0 when either rate is out of range, so that such a panel is never switched.
 PanelRefreshRates DeterminePanelRates(const PanelEDID& edid, const PanelRates& configured);

@@ -46,6 +46,8 @@ TEST(MatchPanelConfigLine, Lines) {
         {L"E509,0A1B,165,60,30", true, 165, 60},
         {L" \tE509,0X0A1B,+165,60", true, 165, 60},
         {L"E509,0A1B,abc,60", true, 0, 60},
+        {L"E509,0A1B,-144,60", true, -144, 60},
+        {L"E509,0A1B,4294967152,60", true, 2147483647, 60}, // saturates
         {L"09E5,0A1B,165,60", false, 0, 0},
         {L"E509,1B0A,165,60", false, 0, 0},
         {L"1E509,0A1B,165,60", false, 0, 0},

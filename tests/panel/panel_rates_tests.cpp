@@ -168,6 +168,16 @@ TEST(DeterminePanelRates, ConfigurationThenEDID) {
         {"EDID with extension blocks", MakeEDID(TimingAt(144), TimingAt(60), 1), none, 0, 0},
         {"EDID bogus second slot", MakeEDID(TimingAt(60), Timing{0x0101, 16, 0, 16, 0}), none, 60,
          60},
+        // Rates outside 1 to 1000 Hz are no rates: the panel gets none and is never switched.
+        {"listed -144 and 60", MakeEDID(TimingAt(60), TimingAt(60)), listed(-144, 60), 0, 0},
+        {"listed 144 and 0", MakeEDID(TimingAt(60), TimingAt(60)), listed(144, 0), 0, 0},
+        {"listed saturated and 60", MakeEDID(TimingAt(60), TimingAt(60)), listed(2147483647, 60), 0,
+         0},
+        {"listed 1001 and 60", MakeEDID(TimingAt(60), TimingAt(60)), listed(1001, 60), 0, 0},
+        {"listed 1000 and 60", MakeEDID(TimingAt(60), TimingAt(60)), listed(1000, 60), 1000, 60},
+        {"EDID 4462 and 60", MakeEDID(Timing{4462, 100, 0, 100, 0}, TimingAt(60)), none, 0, 0},
+        {"EDID 1000 alone", MakeEDID(Timing{1000, 100, 0, 100, 0}, DisplayDescriptor()), none, 1000,
+         1000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

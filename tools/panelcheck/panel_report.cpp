@@ -25,6 +25,29 @@ std::string Number(long long value) {
 
 } // namespace
 
+bool FindOutOfRangeRate(const PanelEDID& edid, const PanelRates& configured, int32_t* rate) {
+    int32_t first = configured.firstRate;
+    int32_t second = configured.secondRate;
+    if (!configured.found) {
+        if (!HasEDIDBaseBlock(edid) || edid.bytes[kExtensionCountOffset] != 0) {
+            return false;
+        }
+        std::pair<int32_t, int32_t> rates = ComputeEDIDRefreshRates(edid);
+        if (rates.first == 0) {
+            return false; // no rate at all, which is another story
+        }
+        first = rates.first;
+        second = rates.second == 0 ? rates.first : rates.second;
+    }
+    for (int32_t candidate : {first, second}) {
+        if (!IsPanelRateInRange(candidate)) {
+            *rate = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string FormatPanelReport(const PanelEDID& edid, const PanelRates& configured) {
     const std::vector<uint8_t>& b = edid.bytes;
     uint32_t manufacturer = b[9] * 256u + b[8];
@@ -46,7 +69,11 @@ std::string FormatPanelReport(const PanelEDID& edid, const PanelRates& configure
     report += Line("low", Number(rates.low));
     report += Line("dual-rate",
                    difference > kDualRateMargin || difference < -kDualRateMargin ? "yes" : "no");
-    if (rate1 != 0 && rate2 != 0) {
+    int32_t outOfRange = 0;
+    if (FindOutOfRangeRate(edid, configured, &outOfRange)) {
+        report += Line("reason", "rate out of range (" + Number(outOfRange) + " Hz)");
+    }
+    if (rate1 != 0 && rate2 != 0 && IsPanelRateInRange(rate1) && IsPanelRateInRange(rate2)) {
         // The line that would list this panel, e.g. one whose EDID has extension blocks.
         std::pair<int32_t, int32_t> snapped = SnapRatePair(rate1, rate2);
         report += Line("config-line", Hex4(manufacturer) + "," + Hex4(product) + "," +

@@ -1,18 +1,27 @@
-// PanelCheck: a field tool that shows what the agent makes of a panel's EDID.
-//   PanelCheck.exe <edid-file> [<FRQ_Config.txt>]
-// Exit code 0 with the report on standard output; 2 when a file cannot be read or the EDID
-// is shorter than its 128-byte base block; 1 for a usage error.
+// PanelCheck: a field tool that shows what the agent makes of a panel.
+//   PanelCheck.exe [--json]                     this machine, read only
+//   PanelCheck.exe <edid-file> [<FRQ_Config.txt>]  one EDID
+// On this machine: exit code 0 when both verdicts are positive, 1 when either is not. For an
+// EDID: 0 with the report, 2 when a file cannot be read or the EDID is shorter than its
+// 128-byte base block. 2 for a usage error.
 #include "agent/panel/edid_rates.h"
+#include "tools/panelcheck/machine_report.h"
 #include "tools/panelcheck/panel_report.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int kExitUsage = 1;
+constexpr int kExitPositive = 0;
+constexpr int kExitNegative = 1;
+constexpr int kExitUsage = 2;
 constexpr int kExitBadInput = 2;
+
+const wchar_t kUsage[] = L"usage: PanelCheck [--json]\n"
+                         L"       PanelCheck <edid-file> [<FRQ_Config.txt>]\n";
 
 bool ReadBinaryFile(const wchar_t* path, std::vector<uint8_t>* bytes) {
     FILE* file = _wfopen(path, L"rb");
@@ -29,11 +38,34 @@ bool ReadBinaryFile(const wchar_t* path, std::vector<uint8_t>* bytes) {
     return !failed;
 }
 
+void WriteOut(const std::string& text) {
+    fwrite(text.data(), 1, text.size(), stdout);
+}
+
+int CheckMachine(bool json) {
+    MachineFacts facts = GatherMachineFacts();
+    std::vector<ReportSection> report = BuildMachineReport(facts);
+    WriteOut(json ? FormatReportJson(report) : FormatReportText(report));
+    Verdicts verdicts = JudgeMachine(facts);
+    return verdicts.overdrive.positive && verdicts.refreshSwitching.positive ? kExitPositive
+                                                                             : kExitNegative;
+}
+
+bool IsOption(const wchar_t* argument) {
+    return argument[0] == L'-' && argument[1] == L'-';
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2 || argc > 3) {
-        fwprintf(stderr, L"usage: PanelCheck <edid-file> [<FRQ_Config.txt>]\n");
+    if (argc == 1) {
+        return CheckMachine(false);
+    }
+    if (argc == 2 && wcscmp(argv[1], L"--json") == 0) {
+        return CheckMachine(true);
+    }
+    if (argc > 3 || IsOption(argv[1]) || (argc == 3 && IsOption(argv[2]))) {
+        fwprintf(stderr, L"%ls", kUsage);
         return kExitUsage;
     }
     PanelEDID edid;
@@ -59,7 +91,6 @@ int wmain(int argc, wchar_t** argv) {
         configured = ReadPanelConfigFile(argv[2], edid.bytes[8], edid.bytes[9], edid.bytes[10],
                                          edid.bytes[11]);
     }
-    std::string report = FormatPanelReport(edid, configured);
-    fwrite(report.data(), 1, report.size(), stdout);
-    return 0;
+    WriteOut(FormatPanelReport(edid, configured));
+    return kExitPositive;
 }

@@ -337,7 +337,20 @@ class ExecAction : public DispatchObject<IExecAction> {
         *type = TASK_ACTION_EXEC;
         return S_OK;
     }
-    DOUBLE_NOT_IMPLEMENTED(get_Path, BSTR*)
+    // Read back by PanelCheck from a registered task.
+    HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override {
+        if (path == nullptr) {
+            return E_POINTER;
+        }
+        *path = nullptr;
+        for (const taskdouble::Property& property : bag) {
+            if (property.name == L"Path" && !property.isNumber) {
+                *path = SysAllocString(property.text.c_str());
+                return *path != nullptr ? S_OK : E_OUTOFMEMORY;
+            }
+        }
+        return S_FALSE;
+    }
     DOUBLE_PUT_TEXT(IExecAction, Path)
     DOUBLE_NOT_IMPLEMENTED(get_Arguments, BSTR*)
     DOUBLE_PUT_TEXT(IExecAction, Arguments)
@@ -362,7 +375,19 @@ class ActionCollection : public DispatchObject<IActionCollection> {
         *count = static_cast<LONG>(actions.size());
         return S_OK;
     }
-    DOUBLE_NOT_IMPLEMENTED(get_Item, LONG, IAction**)
+    // 1-based, as the scheduler counts.
+    HRESULT STDMETHODCALLTYPE get_Item(LONG index, IAction** action) override {
+        if (action == nullptr) {
+            return E_POINTER;
+        }
+        *action = nullptr;
+        if (index < 1 || static_cast<size_t>(index) > actions.size()) {
+            return E_INVALIDARG;
+        }
+        actions[static_cast<size_t>(index) - 1]->AddRef();
+        *action = actions[static_cast<size_t>(index) - 1];
+        return S_OK;
+    }
     DOUBLE_NOT_IMPLEMENTED(get__NewEnum, IUnknown**)
     DOUBLE_NOT_IMPLEMENTED(get_XmlText, BSTR*)
     DOUBLE_NOT_IMPLEMENTED(put_XmlText, BSTR)
@@ -484,7 +509,33 @@ class RegisteredTask : public DispatchObject<IRegisteredTask> {
     DOUBLE_NOT_IMPLEMENTED(get_LastTaskResult, LONG*)
     DOUBLE_NOT_IMPLEMENTED(get_NumberOfMissedRuns, LONG*)
     DOUBLE_NOT_IMPLEMENTED(get_NextRunTime, DATE*)
-    DOUBLE_NOT_IMPLEMENTED(get_Definition, ITaskDefinition**)
+    // A definition holding the recorded actions' program paths, which is all a reader of a
+    // registered task asks for here.
+    HRESULT STDMETHODCALLTYPE get_Definition(ITaskDefinition** out) override {
+        if (out != nullptr) {
+            *out = nullptr;
+        }
+        return RecordCall(L"IRegisteredTask::get_Definition", name_, [&] {
+            if (out == nullptr) {
+                return E_POINTER;
+            }
+            TaskDefinition* definition = new TaskDefinition();
+            const std::wstring actionsKey = taskdouble::TaskKeyPath(name_) + L"\\Actions\\";
+            for (size_t index = 0;; ++index) {
+                wchar_t path[MAX_PATH + 1] = {};
+                DWORD size = sizeof path - sizeof(wchar_t);
+                if (RegGetValueW(HKEY_LOCAL_MACHINE, (actionsKey + std::to_wstring(index)).c_str(),
+                                 L"Path", RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS) {
+                    break;
+                }
+                ExecAction* action = new ExecAction();
+                SetText(action->bag, L"Path", path);
+                definition->actions->actions.push_back(action);
+            }
+            *out = definition;
+            return S_OK;
+        });
+    }
     DOUBLE_NOT_IMPLEMENTED(get_Xml, BSTR*)
     DOUBLE_NOT_IMPLEMENTED(GetSecurityDescriptor, LONG, BSTR*)
     DOUBLE_NOT_IMPLEMENTED(SetSecurityDescriptor, BSTR, LONG)
@@ -560,7 +611,22 @@ class TaskFolder : public DispatchObject<ITaskFolder> {
     DOUBLE_NOT_IMPLEMENTED(GetFolders, LONG, ITaskFolderCollection**)
     DOUBLE_NOT_IMPLEMENTED(CreateFolder, BSTR, VARIANT, ITaskFolder**)
     DOUBLE_NOT_IMPLEMENTED(DeleteFolder, BSTR, LONG)
-    DOUBLE_NOT_IMPLEMENTED(GetTask, BSTR, IRegisteredTask**)
+    HRESULT STDMETHODCALLTYPE GetTask(BSTR path, IRegisteredTask** task) override {
+        if (task != nullptr) {
+            *task = nullptr;
+        }
+        const std::wstring name = TextOf(path);
+        return RecordCall(L"ITaskFolder::GetTask", name, [&] {
+            if (task == nullptr) {
+                return E_POINTER;
+            }
+            if (name.empty() || !taskdouble::TaskExists(name)) {
+                return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+            }
+            *task = new RegisteredTask(name);
+            return S_OK;
+        });
+    }
     DOUBLE_NOT_IMPLEMENTED(GetTasks, LONG, IRegisteredTaskCollection**)
     HRESULT STDMETHODCALLTYPE DeleteTask(BSTR name, LONG flags) override {
         const std::wstring taskName = TextOf(name);

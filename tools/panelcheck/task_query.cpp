@@ -1,0 +1,158 @@
+// The logon task and the agent's processes, as Stagehand leaves and starts them. Read only:
+// the task is looked up, never registered or changed.
+#include "tools/panelcheck/machine_facts.h"
+
+#include "agent/platform/owners.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <taskschd.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+#include <utility>
+
+namespace {
+
+const wchar_t kTaskName[] = L"Lumivane";
+const wchar_t kAgentFileName[] = L"Lumivane.exe";
+// Spelled out, so that the tool links against no identifier library.
+constexpr CLSID kClsidTaskScheduler = {
+    0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
+constexpr IID kIidTaskService = {
+    0x2faba4c7, 0x4da9, 0x4013, {0x96, 0x97, 0x20, 0xcc, 0x3f, 0xd4, 0x0f, 0x85}};
+constexpr IID kIidExecAction = {
+    0x4c3d624d, 0xfd6b, 0x49a3, {0xb9, 0xb7, 0x09, 0xcb, 0x3c, 0xd3, 0xf0, 0x47}};
+
+// One CoUninitialize for a successful CoInitializeEx of the same call.
+class ComApartment {
+  public:
+    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComApartment() {
+        if (initialised_) {
+            CoUninitialize();
+        }
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+  private:
+    bool initialised_;
+};
+
+template <typename T> class ComPtr {
+  public:
+    ComPtr() = default;
+    ~ComPtr() { Reset(); }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    T* operator->() const { return pointer_; }
+    T** Put() {
+        Reset();
+        return &pointer_;
+    }
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+    void Reset() {
+        if (pointer_ != nullptr) {
+            std::exchange(pointer_, nullptr)->Release();
+        }
+    }
+
+  private:
+    T* pointer_ = nullptr;
+};
+
+class Bstr {
+  public:
+    explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
+    Bstr() = default;
+    ~Bstr() { SysFreeString(value_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    BSTR Get() const { return value_; }
+    BSTR* Put() {
+        SysFreeString(value_);
+        value_ = nullptr;
+        return &value_;
+    }
+
+  private:
+    BSTR value_ = nullptr;
+};
+
+LogonTaskFact Unknown(HRESULT error) {
+    LogonTaskFact fact;
+    fact.error = error;
+    return fact;
+}
+
+} // namespace
+
+LogonTaskFact QueryLogonTask() {
+    ComApartment apartment;
+    ComPtr<ITaskService> service;
+    HRESULT hr = CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                  kIidTaskService, service.PutVoid());
+    if (FAILED(hr)) {
+        return Unknown(hr);
+    }
+    VARIANT none;
+    VariantInit(&none);
+    hr = service->Connect(none, none, none, none);
+    if (FAILED(hr)) {
+        return Unknown(hr);
+    }
+    ComPtr<ITaskFolder> root;
+    Bstr rootPath(L"\\");
+    hr = service->GetFolder(rootPath.Get(), root.Put());
+    if (FAILED(hr)) {
+        return Unknown(hr);
+    }
+    ComPtr<IRegisteredTask> task;
+    Bstr taskName(kTaskName);
+    hr = root->GetTask(taskName.Get(), task.Put());
+    LogonTaskFact fact;
+    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+        fact.known = true;
+        return fact;
+    }
+    if (FAILED(hr)) {
+        return Unknown(hr);
+    }
+    fact.known = true;
+    fact.registered = true;
+    // The program path is a detail: a task that cannot show it is still registered.
+    ComPtr<ITaskDefinition> definition;
+    ComPtr<IActionCollection> actions;
+    ComPtr<IAction> action;
+    ComPtr<IExecAction> exec;
+    Bstr path;
+    if (FAILED(hr = task->get_Definition(definition.Put())) ||
+        FAILED(hr = definition->get_Actions(actions.Put())) ||
+        FAILED(hr = actions->get_Item(1, action.Put())) ||
+        FAILED(hr = action->QueryInterface(kIidExecAction, exec.PutVoid())) ||
+        FAILED(hr = exec->get_Path(path.Put()))) {
+        fact.error = hr;
+        return fact;
+    }
+    fact.programPath = path.Get() != nullptr ? path.Get() : L"";
+    return fact;
+}
+
+std::vector<DWORD> FindAgentProcesses() {
+    std::vector<DWORD> found;
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.Valid()) {
+        return found;
+    }
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (_wcsicmp(entry.szExeFile, kAgentFileName) == 0) {
+            found.push_back(entry.th32ProcessID);
+        }
+    }
+    return found;
+}
