@@ -210,13 +210,11 @@ int RunAgent(HINSTANCE instance) {
     if (!WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS)) {
         LogStartFailure(L"WTSRegisterSessionNotification", GetLastError());
     }
-    lidSwitchNotify = RegisterPowerSettingNotification(window, &kLidSwitchStateChange,
-                                                       DEVICE_NOTIFY_WINDOW_HANDLE);
+    lidSwitchNotify = machine::RegisterPowerSettingNotification(window, &kLidSwitchStateChange);
     if (lidSwitchNotify == nullptr) {
         LogStartFailure(L"RegisterPowerSettingNotification (lid switch)", GetLastError());
     }
-    monitorPowerNotify =
-        RegisterPowerSettingNotification(window, &kMonitorPowerOn, DEVICE_NOTIFY_WINDOW_HANDLE);
+    monitorPowerNotify = machine::RegisterPowerSettingNotification(window, &kMonitorPowerOn);
     if (monitorPowerNotify == nullptr) {
         LogStartFailure(L"RegisterPowerSettingNotification (monitor power)", GetLastError());
     }

@@ -39,8 +39,11 @@ void OnDestroy(HWND window) {
     PostQuitMessage(0);
 }
 
+// A display change that the agent's own SetRefreshRate caused arrives nested inside the
+// handler that switched the rate; that handler records the last state by its own rule (or,
+// while the session is locked, not at all), so the nested handling does not record.
 void OnDisplayChange() {
-    if (IsDualRatePanel()) {
+    if (IsDualRatePanel() && !isChangingRefreshRate) {
         bool onAC = ReadOnACPower();
         uint32_t rate = ReadCurrentRefreshRate();
         RecordLastPowerState(onAC ? '1' : '2', 10, RateRule::Low, rate);

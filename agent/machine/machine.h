@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wtypes.h>
 
 #include <cstdint>
 #include <string>
@@ -23,12 +24,21 @@ bool GetPowerStatus(SYSTEM_POWER_STATUS* status);
 // dmSize 220) are set inside.
 bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device);
 bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode);
+// A mode change that takes effect sends WM_DISPLAYCHANGE to every top-level window before it
+// returns, so the caller's own window handles the display change nested inside this call.
 LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags);
 
-// One row of WmiMonitorConnectionParams in ROOT\wmi.
+// RegisterPowerSettingNotification for a window. Right after the registration the system
+// sends the window a PBT_POWERSETTINGCHANGE with the setting's current value, from another
+// thread: the window handles it at its next wait that answers sent messages.
+HPOWERNOTIFY RegisterPowerSettingNotification(HWND window, const GUID* setting);
+
+// One row of WmiMonitorConnectionParams in ROOT\wmi. WMI hands the value over as a typed
+// VARIANT: only VT_I4 carries a technology; VT_NULL (no value) and any other type do not.
 struct MonitorConnection {
     std::wstring instanceName;
     uint32_t videoOutputTechnology = 0;
+    VARTYPE videoOutputTechnologyType = VT_I4;
 };
 // The rows in the order the query returns them; false when the query could not run.
 bool QueryMonitorConnections(std::vector<MonitorConnection>* rows);

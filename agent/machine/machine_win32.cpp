@@ -95,8 +95,13 @@ MonitorConnection ReadConnection(IWbemClassObject* object) {
     }
     Variant technology;
     if (SUCCEEDED(object->Get(L"VideoOutputTechnology", 0, technology.Put(), nullptr, nullptr))) {
-        // WMI hands the 32-bit value over as VT_I4; its type is deliberately not examined.
-        row.videoOutputTechnology = static_cast<uint32_t>(technology.Get().lVal);
+        // Only a VT_I4 holds a value in lVal; a VT_NULL (missing value) holds nothing.
+        row.videoOutputTechnologyType = technology.Get().vt;
+        if (technology.Get().vt == VT_I4) {
+            row.videoOutputTechnology = static_cast<uint32_t>(technology.Get().lVal);
+        }
+    } else {
+        row.videoOutputTechnologyType = VT_EMPTY;
     }
     return row;
 }
@@ -120,6 +125,10 @@ bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* 
 
 LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
     return ::ChangeDisplaySettingsExW(deviceName, mode, nullptr, flags, nullptr);
+}
+
+HPOWERNOTIFY RegisterPowerSettingNotification(HWND window, const GUID* setting) {
+    return ::RegisterPowerSettingNotification(window, setting, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
 bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {

@@ -18,9 +18,14 @@ constexpr DWORD kKeyNameLength = 260;
 // An EDID has at most 256 blocks of 128 bytes; a larger value is no EDID.
 constexpr DWORD kMaxEDIDSize = 256 * 128;
 const wchar_t kDisplayEnumKey[] = L"SYSTEM\\CurrentControlSet\\Enum\\DISPLAY";
+const wchar_t kDeviceParameters[] = L"Device Parameters";
 
-bool IsInternalOutput(uint32_t technology) {
-    return technology == kOutputInternal || technology == kOutputEmbeddedDisplayPort;
+bool IsInternalOutput(const machine::MonitorConnection& row) {
+    if (row.videoOutputTechnologyType != VT_I4) {
+        return false;
+    }
+    return row.videoOutputTechnology == kOutputInternal ||
+           row.videoOutputTechnology == kOutputEmbeddedDisplayPort;
 }
 
 std::wstring InternalPanelComponent(size_t component) {
@@ -62,12 +67,33 @@ UniqueKey OpenExactSubkey(HKEY parent, const std::wstring& wanted) {
     return UniqueKey();
 }
 
+// The key that holds the EDID. An active display's instance key has several subkeys
+// (Control, Device Parameters, LogConf, Properties) and enumerates them in name order, so the
+// first one is Control, which holds no EDID: "Device Parameters" is opened by name, and only
+// an instance key without it falls back to its first subkey.
+UniqueKey OpenParametersKey(HKEY instanceKey) {
+    UniqueKey key;
+    LSTATUS status = RegOpenKeyExW(instanceKey, kDeviceParameters, 0, KEY_READ, key.Put());
+    if (status == ERROR_SUCCESS) {
+        return key;
+    }
+    key.Reset();
+    if (status != ERROR_FILE_NOT_FOUND) {
+        return key;
+    }
+    std::wstring firstName;
+    if (!EnumSubkey(instanceKey, 0, &firstName)) {
+        return key;
+    }
+    return OpenSubkey(instanceKey, firstName.c_str());
+}
+
 } // namespace
 
 std::wstring SelectInternalPanelComponent(const std::vector<machine::MonitorConnection>& rows,
                                           size_t component) {
     for (const machine::MonitorConnection& row : rows) {
-        if (!IsInternalOutput(row.videoOutputTechnology)) {
+        if (!IsInternalOutput(row)) {
             continue;
         }
         std::vector<std::wstring> parts = SplitComponents(row.instanceName, L'\\');
@@ -109,11 +135,7 @@ PanelEDID ReadPanelEDID(const std::wstring& identity) {
     if (!instanceKey.Valid()) {
         return PanelEDID{};
     }
-    std::wstring firstName;
-    if (!EnumSubkey(instanceKey.Get(), 0, &firstName)) {
-        return PanelEDID{};
-    }
-    UniqueKey parametersKey = OpenSubkey(instanceKey.Get(), firstName.c_str());
+    UniqueKey parametersKey = OpenParametersKey(instanceKey.Get());
     if (!parametersKey.Valid()) {
         return PanelEDID{};
     }

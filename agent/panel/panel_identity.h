@@ -10,14 +10,15 @@
 #include <vector>
 
 // Pure part of the WMI search: component `component` (0-based) of the InstanceName of the first
-// internal display (0x80000000 or 11; a name without components is no display), or "".
+// internal display (a VT_I4 of 0x80000000 or 11; a name without components is no display), or "".
 std::wstring SelectInternalPanelComponent(const std::vector<machine::MonitorConnection>& rows,
                                           size_t component);
 // Second component of the first internal display's WMI InstanceName, or "".
 std::wstring GetInternalPanelIdentity();
 // Third component of the same InstanceName, or "".
 std::wstring GetInternalPanelInstance();
-// The EDID under HKLM\SYSTEM\CurrentControlSet\Enum\DISPLAY\<identity>\<instance>\<first>.
+// The EDID under HKLM\SYSTEM\CurrentControlSet\Enum\DISPLAY\<identity>\<instance>\Device
+// Parameters; an instance key without "Device Parameters" is searched in its first subkey.
 PanelEDID ReadPanelEDID(const std::wstring& identity);
 // Sets the watch flags, prepares the data folder, asks the BIOS for the panel identity and
 // overdrive support into detectEDID and isODPanel, and records the verdict.

@@ -143,7 +143,11 @@ void SetRefreshRate(int32_t target, int32_t acrrValue) {
         mode.dmBitsPerPel = bitsPerPixel;
         mode.dmDisplayFrequency = frequency;
         WriteUserSetACRR(acrrValue);
+        // The platform's WM_DISPLAYCHANGE reaches the agent's window inside this call.
+        const bool outerChange = isChangingRefreshRate;
+        isChangingRefreshRate = true;
         (void)machine::ChangeDisplaySettingsEx(adapter.DeviceName, &mode, CDS_UPDATEREGISTRY);
+        isChangingRefreshRate = outerChange;
         mode = EmptyMode();
         (void)machine::EnumDisplaySettings(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
         bool reached = SnapsTo(mode.dmDisplayFrequency, target);

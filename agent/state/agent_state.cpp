@@ -20,6 +20,7 @@ bool isIntelCPU = false;
 int32_t lastACLineStatus = -1;
 bool isSuspended = false;
 bool isSessionLocked = false;
+bool isChangingRefreshRate = false;
 char lastACDC[2] = {};
 char lastDCRefresh[2] = {};
 uint32_t refreshFlag = 0;
@@ -60,6 +61,7 @@ void ResetAgentState() {
     lastACLineStatus = -1;
     isSuspended = false;
     isSessionLocked = false;
+    isChangingRefreshRate = false;
     lastACDC[0] = lastACDC[1] = 0;
     lastDCRefresh[0] = lastDCRefresh[1] = 0;
     refreshFlag = 0;

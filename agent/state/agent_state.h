@@ -46,6 +46,9 @@ extern bool isIntelCPU;
 extern int32_t lastACLineStatus;
 extern bool isSuspended;
 extern bool isSessionLocked;
+// True while SetRefreshRate changes the mode: the WM_DISPLAYCHANGE the platform sends from
+// inside that change is the agent's own. Window thread only.
+extern bool isChangingRefreshRate;
 extern char lastACDC[2];
 extern char lastDCRefresh[2];
 extern uint32_t refreshFlag;

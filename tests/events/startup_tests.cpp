@@ -101,6 +101,29 @@ TEST_F(StartUp, FreshDataFolderIsFilledWithTheAgentsFiles) {
     EXPECT_EQ(agent.Exit(), 0u);
 }
 
+// The platform answers start-up's power-setting registrations with each setting's current
+// value: the monitor-power notice is a power event after start-up's first decision (the lid's
+// is ignored), and it repeats that decision without a second notice to the host.
+TEST_F(StartUp, TheMonitorPowerRegistrationIsAnsweredWithAPowerEvent) {
+    refhost::RefHostProcess host;
+    ASSERT_TRUE(host.Start(refHostPath, {L"--plugin", pluginPath}));
+    ASSERT_TRUE(host.WaitForLine(refhost::StartsWith("ready"), 20000));
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    ASSERT_TRUE(WaitUntil([] {
+        return CountInLog("] OnPowerEvent: Power_event end, Receive New Power_event\r\n") == 1;
+    })) << ReadLog();
+    std::string log = ReadLog();
+    size_t firstDecision = log.find("] OnStart: panel registry monitor start\r\n");
+    size_t powerEvent = log.find("] OnPowerEvent Power status = 1\r\n");
+    ASSERT_NE(firstDecision, std::string::npos) << log;
+    ASSERT_NE(powerEvent, std::string::npos) << log;
+    EXPECT_LT(firstDecision, powerEvent) << log;
+    EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), 1u);
+    EXPECT_EQ(CountInLog("] Detect_Notify_Fn: Power Status = "), 2u);
+    EXPECT_TRUE(host.WaitForLine(refhost::NoticeWithMode("1"), 20000));
+    EXPECT_FALSE(host.WaitForLine(refhost::StartsWith("notice"), 1000));
+}
+
 TEST_F(StartUp, NoInternalPanelMeansNoDecisionAndVerdictZero) {
     simnotebook::SetWmiRows({});
     refhost::RefHostProcess host;

@@ -7,8 +7,8 @@ namespace {
 
 const wchar_t kPanelName[] = L"DISPLAY\\ABC1234\\5&1a2b3c4d&0&UID4352_0";
 
-machine::MonitorConnection Row(const wchar_t* name, uint32_t technology) {
-    return machine::MonitorConnection{name, technology};
+machine::MonitorConnection Row(const wchar_t* name, uint32_t technology, VARTYPE type = VT_I4) {
+    return machine::MonitorConnection{name, technology, type};
 }
 
 } // namespace
@@ -32,6 +32,12 @@ TEST(SelectInternalPanelComponent, Rows) {
           Row(L"DISPLAY\\NEAR002\\1&3_0", 0x7FFFFFFFu)},
          L"",
          L""},
+        {"a value of another type is no internal display",
+         {Row(L"DISPLAY\\NUL0001\\1&1_0", 0, VT_NULL), Row(L"DISPLAY\\NUL0002\\1&2_0", 0, VT_EMPTY),
+          Row(L"DISPLAY\\UNS0001\\1&3_0", 11, VT_UI4),
+          Row(L"DISPLAY\\STR0001\\1&4_0", 0x80000000u, VT_BSTR), Row(kPanelName, 11)},
+         L"ABC1234",
+         L"5&1a2b3c4d&0&UID4352_0"},
         {"first internal wins",
          {Row(L"DISPLAY\\FIRST01\\1&1_0", 0x80000000u), Row(kPanelName, 11)},
          L"FIRST01",

@@ -25,6 +25,8 @@ const wchar_t kIntelKey[] = L"SOFTWARE\\Intel\\Display\\igfxcui\\MISC";
 const wchar_t kTestIdentity[] = L"LVT0001";
 const wchar_t kTestInstanceKey[] = L"5&3c4d5e6f&0&UID8448";
 const wchar_t kTestInstanceName[] = L"DISPLAY\\LVT0001\\5&3c4d5e6f&0&UID8448_0";
+const std::wstring kTestInstancePath = std::wstring(L"SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\") +
+                                       kTestIdentity + L"\\" + kTestInstanceKey;
 
 sim::Mode M(uint32_t frequency) {
     return sim::Mode{1920, 1080, 32, frequency};
@@ -90,6 +92,34 @@ long long ReadUserSetACRR() {
         return -1;
     }
     return value;
+}
+
+// A subkey of the test panel's instance key, holding `edid` as its EDID value when not empty.
+void CreateInstanceSubkey(const wchar_t* name, const std::vector<uint8_t>& edid) {
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kTestInstancePath + L"\\" + name).c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr));
+    if (!edid.empty()) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), L"EDID", 0, REG_BINARY, edid.data(),
+                                                static_cast<DWORD>(edid.size())));
+    }
+}
+
+// Records the display changes the platform announces to a top-level window of this thread.
+struct DisplayChangeSeen {
+    WPARAM bitsPerPixel;
+    LPARAM size;
+    bool duringRateChange;
+};
+std::vector<DisplayChangeSeen> displayChanges;
+
+LRESULT CALLBACK DisplayChangeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DISPLAYCHANGE) {
+        displayChanges.push_back(DisplayChangeSeen{wParam, lParam, isChangingRefreshRate});
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 class PanelMachine : public testing::Test {
@@ -238,6 +268,33 @@ TEST_F(PanelMachine, SetRefreshRateAppliesTheLowRate) {
     EXPECT_EQ(144, ReadUserSetACRR());
 }
 
+// As on the platform, a mode change that takes effect reaches every top-level window before
+// the call returns: the agent's own window handles it nested inside SetRefreshRate.
+TEST_F(PanelMachine, SetRefreshRateAnnouncesTheChangeToTopLevelWindowsBeforeReturning) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DisplayChangeProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"LumivanePanelTestWindow";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    displayChanges.clear();
+
+    SetRefreshRate(60, 144);
+    ASSERT_EQ(1u, displayChanges.size());
+    EXPECT_EQ(32u, displayChanges[0].bitsPerPixel);
+    EXPECT_EQ(MAKELPARAM(1920, 1080), displayChanges[0].size);
+    EXPECT_TRUE(displayChanges[0].duringRateChange);
+    EXPECT_FALSE(isChangingRefreshRate);
+
+    // A change that does not take effect announces nothing.
+    sim::SetModeChangeTakesEffect(0, false);
+    SetRefreshRate(144, 144);
+    EXPECT_EQ(1u, displayChanges.size());
+    DestroyWindow(window);
+}
+
 TEST_F(PanelMachine, SetRefreshRateUsesTheAdaptersModeThatSnapsToTheTarget) {
     // A 60/50 Hz panel: its low rate snaps to 48, a mode the adapter does not list.
     sim::SetModes(0, {M(60), M(50)});
@@ -318,6 +375,15 @@ TEST_F(PanelMachine, ReadPanelEDIDFindsTheInstanceKey) {
     std::vector<uint8_t> edid = sim::DefaultPanelEDID();
     ASSERT_TRUE(sim::InstallPanelEDID(kTestIdentity, kTestInstanceKey, edid));
     sim::SetWmiRows({sim::WmiRow{kTestInstanceName, sim::kOutputInternal}});
+    // The EDID sits in Device Parameters beside Control, the first subkey, which holds none.
+    UniqueKey instanceKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kTestInstancePath.c_str(), 0,
+                                           KEY_READ, instanceKey.Put()));
+    wchar_t firstName[64] = {};
+    DWORD length = 64;
+    ASSERT_EQ(ERROR_SUCCESS, RegEnumKeyExW(instanceKey.Get(), 0, firstName, &length, nullptr,
+                                           nullptr, nullptr, nullptr));
+    EXPECT_STREQ(L"Control", firstName);
 
     PanelEDID found = ReadPanelEDID(kTestIdentity);
     ASSERT_TRUE(found.found);
@@ -334,6 +400,23 @@ TEST_F(PanelMachine, ReadPanelEDIDFindsTheInstanceKey) {
     EXPECT_FALSE(ReadPanelEDID(kTestIdentity).found);
     sim::RemovePanelEDID(kTestIdentity);
     ASSERT_TRUE(sim::InstallPanelEDID(kTestIdentity, L"5&3c4d5e6f&0&UID8449_0", edid));
+    EXPECT_FALSE(ReadPanelEDID(kTestIdentity).found);
+}
+
+// Only an instance key without "Device Parameters" is searched in its first subkey.
+TEST_F(PanelMachine, ReadPanelEDIDFallsBackToTheFirstSubkeyOnlyWithoutDeviceParameters) {
+    const std::vector<uint8_t> edid = sim::DefaultPanelEDID();
+    sim::SetWmiRows({sim::WmiRow{kTestInstanceName, 11}});
+    CreateInstanceSubkey(L"Monitor Parameters", edid);
+    CreateInstanceSubkey(L"Other", {});
+    PanelEDID found = ReadPanelEDID(kTestIdentity);
+    ASSERT_TRUE(found.found);
+    EXPECT_EQ(edid, found.bytes);
+
+    // With a "Device Parameters" that holds no EDID, no other subkey is searched, not even a
+    // first one that holds one.
+    CreateInstanceSubkey(L"Control", edid);
+    CreateInstanceSubkey(L"Device Parameters", {});
     EXPECT_FALSE(ReadPanelEDID(kTestIdentity).found);
 }
 

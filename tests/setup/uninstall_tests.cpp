@@ -84,15 +84,17 @@ TEST_F(SetupUninstall, EndsEveryRunningAgentWithExitCodeNine) {
     const std::wstring otherProgram = agentFolder.Child(L"Lumivane2.exe");
     ASSERT_TRUE(CopyFileW(setuptest::AgentStubPath().c_str(), otherProgram.c_str(), FALSE));
 
+    // One at a time: the started signal is one event, and two stubs setting it before the
+    // test waits would count once.
     setuptest::AgentStubs stubs;
     HANDLE first = stubs.Start(firstAgent);
-    HANDLE second = stubs.Start(secondAgent);
-    HANDLE bystander = stubs.Start(otherProgram);
     ASSERT_NE(nullptr, first);
+    ASSERT_TRUE(stubs.WaitStarted());
+    HANDLE second = stubs.Start(secondAgent);
     ASSERT_NE(nullptr, second);
+    ASSERT_TRUE(stubs.WaitStarted());
+    HANDLE bystander = stubs.Start(otherProgram);
     ASSERT_NE(nullptr, bystander);
-    ASSERT_TRUE(stubs.WaitStarted());
-    ASSERT_TRUE(stubs.WaitStarted());
     ASSERT_TRUE(stubs.WaitStarted());
 
     const setuptest::ChildResult result = RunStagehand({L"/Uninstall", installFolder.path()});

@@ -30,7 +30,9 @@ class AgentProcess {
     bool Start(const std::wstring& exePath, bool waitForLoop = true);
     // The window answers sent messages already while start-up waits in its first decision,
     // so an answer alone proves little. Once the single-instance mutex exists, start-up does
-    // not answer again before its message loop: the next answer comes from the loop.
+    // not answer again before its message loop, so the next answer comes from the loop -
+    // unless its restore switches the rate: the platform's display-change broadcast lets it
+    // answer inside the switch. Start with a rate the restore keeps when that matters.
     bool WaitForLoop(DWORD timeoutMs = 60000);
     // Sends a notification and waits until the window procedure has handled it.
     bool Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);

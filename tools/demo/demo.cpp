@@ -2,6 +2,12 @@
 // the reference host plays the control-centre application. Each step prints one row of a
 // timeline; the verdict says whether every row is what the system must do.
 //
+// The notebook talks back as the platform does, and the timeline shows it: a rate switch
+// broadcasts a display change to every top-level window before the switch returns, so the
+// agent handles that display change nested inside the step that switched (a row of its own,
+// seen by a window of this program), and start-up's power-setting registration brings a
+// monitor-power notice (a row of its own, seen in the agent's log).
+//
 // Usage: Demo.exe <install folder with trailing backslash> [--keep]
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
@@ -11,7 +17,10 @@
 
 #include <wtsapi32.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,8 +43,13 @@ struct Expected {
     const char* bios;
     const char* icon;
     const char* hwid;
-    const char* notice; // mode the host must hear, or "-" for none
+    const char* notice;        // mode the host must hear, or "-" for none
+    size_t displayChanges;     // rate switches, each announced to every top-level window
+    size_t powerEvents;        // "OnPowerEvent" runs of the agent, nested ones included
+    bool registration = false; // start-up: one power event is the registration's notice
 };
+
+const char kPowerEventLine[] = "] OnPowerEvent Power status = ";
 
 struct Row {
     std::string step;
@@ -44,6 +58,16 @@ struct Row {
 };
 
 std::vector<Row> rows;
+
+// The display changes the platform announced to this program's window, each with the rate the
+// panel had then, in order.
+std::mutex displayChangeLock;
+std::vector<std::string> displayChanges;
+
+size_t DisplayChangeCount() {
+    std::lock_guard<std::mutex> hold(displayChangeLock);
+    return displayChanges.size();
+}
 
 std::string ReadDataFile(const wchar_t* name) {
     std::wstring path = std::wstring(kDataFolder) + L"\\" + name;
@@ -162,6 +186,86 @@ std::string CurrentRate() {
     return simnotebook::GetCurrentMode(0, &mode) ? std::to_string(mode.frequency) + " Hz" : "?";
 }
 
+LRESULT CALLBACK DisplayListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DISPLAYCHANGE) {
+        std::lock_guard<std::mutex> hold(displayChangeLock);
+        displayChanges.push_back(CurrentRate());
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A hidden top-level window on a thread of its own that answers at once: the agent's switch
+// waits for every window to answer its broadcast.
+DWORD WINAPI DisplayListenerThread(void* ready) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DisplayListenerProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"LumivaneDemoDisplayListener";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                  nullptr, windowClass.hInstance, nullptr);
+    SetEvent(static_cast<HANDLE>(ready));
+    if (window == nullptr) {
+        return 1;
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+bool StartDisplayListener() {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, DisplayListenerThread, ready, 0, nullptr);
+    bool started = thread != nullptr && WaitForSingleObject(ready, kNoticeWaitMs) == WAIT_OBJECT_0;
+    if (thread != nullptr) {
+        CloseHandle(thread);
+    }
+    CloseHandle(ready);
+    return started && FindWindowW(L"LumivaneDemoDisplayListener", nullptr) != nullptr;
+}
+
+size_t CountInLog(const char* text) {
+    std::string log;
+    std::wstring path = std::wstring(kDataFolder) + L"\\OD_Log.txt";
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file != nullptr) {
+        char buffer[4096];
+        size_t count;
+        while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
+            log.append(buffer, count);
+        }
+        fclose(file);
+    }
+    size_t found = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+// Waits until `current` reaches `wanted`; false when it stays below or goes past it.
+bool Reaches(const std::function<size_t()>& current, size_t wanted) {
+    ULONGLONG deadline = GetTickCount64() + kNoticeWaitMs;
+    while (current() < wanted && GetTickCount64() < deadline) {
+        Sleep(20);
+    }
+    return current() == wanted;
+}
+
+// Where a step began: the counts its rows are measured from.
+struct StepStart {
+    ULONGLONG at;
+    size_t displayChanges;
+    size_t powerEvents;
+};
+
+StepStart BeginStep() {
+    return StepStart{GetTickCount64(), DisplayChangeCount(), CountInLog(kPowerEventLine)};
+}
+
 // Waits until the agent, which acts on its own threads, shows the expected state.
 bool Settled(const Expected& expected) {
     ULONGLONG deadline = GetTickCount64() + kNoticeWaitMs;
@@ -176,8 +280,15 @@ bool Settled(const Expected& expected) {
     }
 }
 
+void PrintRow(const Row& row) {
+    std::printf("| %-36s | %-7s | %-6s | %-3s | %-4s | %-4s | %-20s | %s\n", row.step.c_str(),
+                row.power.c_str(), row.rate.c_str(), row.bios.c_str(), row.icon.c_str(),
+                row.hwid.c_str(), row.notice.c_str(), row.ok ? "ok" : "DIFFERS");
+}
+
 void Record(const std::string& step, const Expected& expected, refhost::RefHostProcess& host,
-            ULONGLONG actedAt) {
+            const StepStart& begun) {
+    const ULONGLONG actedAt = begun.at;
     Row row;
     row.step = step;
     std::string mode;
@@ -208,9 +319,42 @@ void Record(const std::string& step, const Expected& expected, refhost::RefHostP
     row.icon = ReadDataFile(L"Icon.txt");
     row.hwid = ReadDataFile(L"HWID_Result.txt");
     row.ok = row.ok && row.power == expected.power && row.hwid == expected.hwid;
-    std::printf("| %-36s | %-7s | %-6s | %-3s | %-4s | %-4s | %-20s | %s\n", row.step.c_str(),
-                row.power.c_str(), row.rate.c_str(), row.bios.c_str(), row.icon.c_str(),
-                row.hwid.c_str(), row.notice.c_str(), row.ok ? "ok" : "DIFFERS");
+
+    // What the agent handled inside the step: the display changes its own rate switches
+    // caused, and its power events (the nested ones and those of the step itself).
+    const bool displayOk = Reaches([&] { return DisplayChangeCount() - begun.displayChanges; },
+                                   expected.displayChanges);
+    const bool powerOk = Reaches([&] { return CountInLog(kPowerEventLine) - begun.powerEvents; },
+                                 expected.powerEvents);
+    row.ok = row.ok && displayOk && powerOk;
+    PrintRow(row);
+    std::vector<std::string> seen;
+    {
+        std::lock_guard<std::mutex> hold(displayChangeLock);
+        seen.assign(displayChanges.begin() + static_cast<std::ptrdiff_t>(begun.displayChanges),
+                    displayChanges.end());
+    }
+    for (const std::string& rate : seen) {
+        Row nested;
+        nested.step = "  -> display change, nested";
+        nested.power = row.power;
+        nested.rate = rate;
+        nested.notice = "(agent: power event)";
+        nested.ok = displayOk;
+        PrintRow(nested);
+    }
+    if (expected.registration && powerOk) {
+        Row notice;
+        notice.step = "  -> monitor power, at registration";
+        notice.power = row.power;
+        notice.rate = row.rate;
+        notice.notice = "(agent: power event)";
+        PrintRow(notice);
+    }
+    if (!powerOk) {
+        std::printf("|   the agent ran %zu power events in this step, not %zu\n",
+                    CountInLog(kPowerEventLine) - begun.powerEvents, expected.powerEvents);
+    }
     std::fflush(stdout);
     rows.push_back(row);
 }
@@ -257,6 +401,10 @@ int wmain(int argc, wchar_t** argv) {
     std::printf(
         "A notebook: 144/60 Hz internal panel with overdrive, on AC power; RefreshFlag 1.\n");
     std::printf("Delays of the agent run at %u%% of their real length.\n\n", kDelayScalePercent);
+    if (!StartDisplayListener()) {
+        std::printf("VERDICT: FAILED - no window to see the display changes\n");
+        return 1;
+    }
     std::printf("Stagehand.exe /Install:\n");
     RunSetup(folder, L"/Install " + QuotedArgument(folder));
 
@@ -267,7 +415,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     std::printf("Stagehand.exe /Commit:\n");
-    ULONGLONG actedAt = GetTickCount64();
+    StepStart begun = BeginStep();
     RunSetup(folder, L"/Commit");
     HWND agent = WaitForAgentWindow(kNoticeWaitMs);
     if (agent == nullptr) {
@@ -276,46 +424,47 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::printf("\n");
     PrintHeader();
-    Record("agent started by /Commit", {"AC", 144, "on", "1", "1", "1"}, host, actedAt);
+    Record("agent started by /Commit", {"AC", 144, "on", "1", "1", "1", 0, 1, true}, host, begun);
 
-    actedAt = GetTickCount64();
+    begun = BeginStep();
     host.Send("set 0");
-    Record("user turns overdrive off", {"AC", 144, "off", "0", "1", "0"}, host, actedAt);
-    actedAt = GetTickCount64();
+    Record("user turns overdrive off", {"AC", 144, "off", "0", "1", "0", 0, 0}, host, begun);
+    begun = BeginStep();
     host.Send("set 1");
-    Record("user turns overdrive on", {"AC", 144, "on", "1", "1", "1"}, host, actedAt);
+    Record("user turns overdrive on", {"AC", 144, "on", "1", "1", "1", 0, 0}, host, begun);
 
     auto powerSource = [&](uint8_t status) {
         simnotebook::SetACLineStatus(status);
         Notify(agent, WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
     };
-    actedAt = GetTickCount64();
+    begun = BeginStep();
     powerSource(0);
-    Record("notebook goes on battery", {"battery", 60, "off", "2", "1", "2"}, host, actedAt);
-    actedAt = GetTickCount64();
+    Record("notebook goes on battery", {"battery", 60, "off", "2", "1", "2", 1, 2}, host, begun);
+    begun = BeginStep();
     powerSource(1);
-    Record("back on AC", {"AC", 144, "on", "1", "1", "1"}, host, actedAt);
+    Record("back on AC", {"AC", 144, "on", "1", "1", "1", 1, 2}, host, begun);
 
-    actedAt = GetTickCount64();
+    begun = BeginStep();
     Notify(agent, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
-    Record("session locks", {"AC", 144, "on", "1", "1", "-"}, host, actedAt);
-    actedAt = GetTickCount64();
+    Record("session locks", {"AC", 144, "on", "1", "1", "-", 0, 0}, host, begun);
+    begun = BeginStep();
     Notify(agent, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
-    Record("session unlocks", {"AC", 144, "on", "1", "1", "-"}, host, actedAt);
+    Record("session unlocks", {"AC", 144, "on", "1", "1", "-", 0, 1}, host, begun);
 
-    actedAt = GetTickCount64();
+    begun = BeginStep();
     powerSource(0);
-    Record("on battery again", {"battery", 60, "off", "2", "1", "2"}, host, actedAt);
-    actedAt = GetTickCount64();
+    Record("on battery again", {"battery", 60, "off", "2", "1", "2", 1, 2}, host, begun);
+    begun = BeginStep();
     SetProductValue(L"RefreshFlag", 0);
-    Record("RefreshFlag 0: high rate on battery", {"battery", 144, "off", "2", "1", "-"}, host,
-           actedAt);
-    actedAt = GetTickCount64();
+    Record("RefreshFlag 0: high rate on battery", {"battery", 144, "off", "2", "1", "-", 1, 1},
+           host, begun);
+    begun = BeginStep();
     SetProductValue(L"RefreshFlag", 1);
-    Record("RefreshFlag 1: low rate again", {"battery", 60, "off", "2", "1", "-"}, host, actedAt);
-    actedAt = GetTickCount64();
+    Record("RefreshFlag 1: low rate again", {"battery", 60, "off", "2", "1", "-", 1, 1}, host,
+           begun);
+    begun = BeginStep();
     powerSource(1);
-    Record("back on AC", {"AC", 144, "on", "1", "1", "1"}, host, actedAt);
+    Record("back on AC", {"AC", 144, "on", "1", "1", "1", 1, 2}, host, begun);
 
     if (!keep) {
         std::printf("\nStagehand.exe /Uninstall:\n");

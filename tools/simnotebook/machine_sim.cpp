@@ -2,11 +2,20 @@
 // simulator's registry key (simnotebook.h), so another process can change the machine while
 // the agent runs. Mode changes and delays are appended to the record; delays are not slept
 // unless DelayScalePercent asks for real time.
+//
+// Where the platform talks back, so does the simulation, in the same way: a mode change that
+// takes effect broadcasts WM_DISPLAYCHANGE before it returns (the caller's own window handles
+// it nested inside the call), and a power-setting registration is answered with the setting's
+// current value, sent from another thread.
 #include "agent/machine/machine.h"
 
 #include "tools/simnotebook/simnotebook.h"
 
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
+#include <memory>
+#include <vector>
 
 namespace machine {
 
@@ -18,6 +27,12 @@ constexpr BYTE kBatteryCharging = 8;
 constexpr BYTE kSimBatteryPercent = 80;
 constexpr DWORD kSimBatterySeconds = 7200;
 constexpr DWORD kUnknownLifeTime = 0xFFFFFFFF;
+// What the platform gives each top-level window to answer a display change.
+constexpr UINT kDisplayChangeTimeoutMs = 2000;
+const GUID kLidSwitchStateChange = {
+    0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
+const GUID kMonitorPowerOn = {
+    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
 
 template <size_t N> void CopyText(wchar_t (&target)[N], const std::wstring& text) {
     size_t count = text.size() < N - 1 ? text.size() : N - 1;
@@ -62,6 +77,49 @@ void FillMode(DEVMODEW* mode, const simnotebook::Adapter& adapter,
     mode->dmPelsHeight = values.height;
     mode->dmBitsPerPel = values.bitsPerPixel;
     mode->dmDisplayFrequency = values.frequency;
+}
+
+void BroadcastDisplayChange(const simnotebook::Mode& mode) {
+    (void)SendMessageTimeoutW(HWND_BROADCAST, WM_DISPLAYCHANGE, mode.bitsPerPixel,
+                              MAKELPARAM(mode.width, mode.height), SMTO_ABORTIFHUNG,
+                              kDisplayChangeTimeoutMs, nullptr);
+}
+
+// One PBT_POWERSETTINGCHANGE on its way: the setting record with its 4-byte value behind it.
+struct SettingNotice {
+    HWND window = nullptr;
+    std::vector<BYTE> broadcast;
+};
+
+DWORD WINAPI SendSettingNotice(void* parameter) {
+    std::unique_ptr<SettingNotice> notice(static_cast<SettingNotice*>(parameter));
+    // Returns once the window has handled it, or at once when the window is gone.
+    (void)SendMessageW(notice->window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                       reinterpret_cast<LPARAM>(notice->broadcast.data()));
+    return 0;
+}
+
+void SendCurrentSettingValue(HWND window, const GUID& setting) {
+    DWORD value = 0;
+    if (IsEqualGUID(setting, kLidSwitchStateChange)) {
+        value = simnotebook::GetLidOpen() ? 1 : 0;
+    } else if (IsEqualGUID(setting, kMonitorPowerOn)) {
+        value = simnotebook::GetMonitorPower();
+    } else {
+        return; // a setting the simulated notebook does not have
+    }
+    auto notice = std::make_unique<SettingNotice>();
+    notice->window = window;
+    notice->broadcast.resize(offsetof(POWERBROADCAST_SETTING, Data) + sizeof value);
+    auto* broadcast = reinterpret_cast<POWERBROADCAST_SETTING*>(notice->broadcast.data());
+    broadcast->PowerSetting = setting;
+    broadcast->DataLength = sizeof value;
+    memcpy(broadcast->Data, &value, sizeof value);
+    HANDLE thread = CreateThread(nullptr, 0, SendSettingNotice, notice.get(), 0, nullptr);
+    if (thread != nullptr) {
+        notice.release(); // the thread owns it now
+        CloseHandle(thread);
+    }
 }
 
 } // namespace
@@ -157,7 +215,19 @@ LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD fl
     }
     event.result = result;
     simnotebook::AppendEvent(event);
+    if (result == DISP_CHANGE_SUCCESSFUL && mode != nullptr) {
+        BroadcastDisplayChange(event.mode);
+    }
     return result;
+}
+
+HPOWERNOTIFY RegisterPowerSettingNotification(HWND window, const GUID* setting) {
+    HPOWERNOTIFY handle =
+        ::RegisterPowerSettingNotification(window, setting, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (handle != nullptr && setting != nullptr) {
+        SendCurrentSettingValue(window, *setting);
+    }
+    return handle;
 }
 
 bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {

@@ -186,6 +186,7 @@ void WriteWmiRows(const std::vector<WmiRow>& rows) {
         if (key.Valid()) {
             WriteString(key.Get(), L"InstanceName", rows[i].instanceName);
             WriteDword(key.Get(), L"VideoOutputTechnology", rows[i].videoOutputTechnology);
+            WriteDword(key.Get(), L"VideoOutputTechnologyType", rows[i].videoOutputTechnologyType);
         }
     }
 }
@@ -314,6 +315,8 @@ void ResetSimNotebook() {
     WriteDword(root.Get(), L"PowerStatusFails", 0);
     WriteDword(root.Get(), L"DelayScalePercent", 0);
     WriteDword(root.Get(), L"WmiQueryFails", 0);
+    WriteDword(root.Get(), L"LidOpen", 1);
+    WriteDword(root.Get(), L"MonitorPowerOn", 1);
     SetAdapters({DefaultAdapter()});
     SetWmiRows({DefaultWmiRow()});
     ClearRecord();
@@ -342,6 +345,18 @@ void SetDelayScalePercent(uint32_t percent) {
 }
 uint32_t GetDelayScalePercent() {
     return GetRootDword(L"DelayScalePercent", 0);
+}
+void SetLidOpen(bool open) {
+    SetRootDword(L"LidOpen", open ? 1 : 0);
+}
+bool GetLidOpen() {
+    return GetRootDword(L"LidOpen", 1) != 0;
+}
+void SetMonitorPower(uint32_t value) {
+    SetRootDword(L"MonitorPowerOn", value);
+}
+uint32_t GetMonitorPower() {
+    return GetRootDword(L"MonitorPowerOn", 1);
 }
 
 void SetAdapters(const std::vector<Adapter>& adapters) {
@@ -457,7 +472,9 @@ std::vector<WmiRow> GetWmiRows() {
             break;
         }
         rows.push_back(WmiRow{ReadString(key.Get(), L"InstanceName"),
-                              ReadDword(key.Get(), L"VideoOutputTechnology", 0)});
+                              ReadDword(key.Get(), L"VideoOutputTechnology", 0),
+                              static_cast<uint16_t>(ReadDword(
+                                  key.Get(), L"VideoOutputTechnologyType", kVariantInt32))});
     }
     return rows;
 }
@@ -531,9 +548,19 @@ void ClearRecord() {
 
 bool InstallPanelEDID(const std::wstring& identity, const std::wstring& instanceKey,
                       const std::vector<uint8_t>& edid) {
-    UniqueKey key = CreateKey(std::wstring(kDisplayEnumPath) + L"\\" + identity + L"\\" +
-                              instanceKey + L"\\Device Parameters");
-    if (!key.Valid()) {
+    const std::wstring instancePath =
+        std::wstring(kDisplayEnumPath) + L"\\" + identity + L"\\" + instanceKey;
+    // The lasting keys first: a volatile key would make the parents it creates volatile too.
+    UniqueKey key = CreateKey(instancePath + L"\\Device Parameters");
+    if (!key.Valid() || !CreateKey(instancePath + L"\\LogConf").Valid() ||
+        !CreateKey(instancePath + L"\\Properties").Valid()) {
+        return false;
+    }
+    // Control exists only while the device runs: the system keeps it volatile.
+    UniqueKey control;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (instancePath + L"\\Control").c_str(), 0, nullptr,
+                        REG_OPTION_VOLATILE, KEY_READ | KEY_WRITE, nullptr, control.Put(),
+                        nullptr) != ERROR_SUCCESS) {
         return false;
     }
     return RegSetValueExW(key.Get(), L"EDID", 0, REG_BINARY, edid.data(),

@@ -10,7 +10,11 @@
 //     PowerStatusFails    DWORD  1: GetSystemPowerStatus fails
 //     DelayScalePercent   DWORD  0: delays are virtual; n: Delay(ms) sleeps ms * n / 100
 //     WmiQueryFails       DWORD  1: the WMI query cannot run
-//     Wmi\<i>             InstanceName SZ, VideoOutputTechnology DWORD      (i = 0, 1, ...)
+//     LidOpen             DWORD  the lid switch setting's value (1 open, 0 closed)
+//     MonitorPowerOn      DWORD  the monitor power setting's value (1 on, 0 off, 2 dimmed)
+//     Wmi\<i>             InstanceName SZ, VideoOutputTechnology DWORD, VideoOutputTechnology-
+//                         Type DWORD (the VARIANT type WMI hands over; absent: VT_I4)
+//                                                                          (i = 0, 1, ...)
 //     Adapters\<i>        DeviceName, DeviceString, DeviceID SZ; StateFlags DWORD;
 //                         Modes MULTI_SZ ("1920x1080x32@144" each); CurrentMode SZ (absent:
 //                         the current mode cannot be read); ModeChangeTakesEffect DWORD
@@ -57,9 +61,15 @@ struct Adapter {
     bool modeChangeTakesEffect = true;
 };
 
+// VARIANT types WMI may hand VideoOutputTechnology over as.
+constexpr uint16_t kVariantNull = 1;  // VT_NULL: no value
+constexpr uint16_t kVariantInt32 = 3; // VT_I4: the value
+constexpr uint16_t kVariantText = 8;  // VT_BSTR
+
 struct WmiRow {
     std::wstring instanceName;
     uint32_t videoOutputTechnology = 0;
+    uint16_t videoOutputTechnologyType = kVariantInt32;
 };
 
 // The platform's video-output-technology value for an internal connection; 11 is embedded
@@ -106,6 +116,13 @@ bool GetWmiQueryFails();
 void SetDelayScalePercent(uint32_t percent);
 uint32_t GetDelayScalePercent();
 
+// The current values of the two power settings the agent registers for; each registration is
+// answered with a notice carrying the value.
+void SetLidOpen(bool open);
+bool GetLidOpen();
+void SetMonitorPower(uint32_t value);
+uint32_t GetMonitorPower();
+
 // The record: mode changes and delays in the order the agent asked for them.
 enum class EventKind : uint32_t { ModeChange = 1, Delay = 2 };
 struct Event {
@@ -128,7 +145,9 @@ std::wstring FormatMode(const Mode& mode);
 bool ParseMode(const std::wstring& text, Mode* mode);
 
 // The real display registry the agent reads the EDID from:
-// HKLM\SYSTEM\CurrentControlSet\Enum\DISPLAY\<identity>\<instanceKey>\Device Parameters\EDID.
+// HKLM\SYSTEM\CurrentControlSet\Enum\DISPLAY\<identity>\<instanceKey>\Device Parameters\EDID,
+// with the instance key's other subkeys of an active display beside it: Control (volatile),
+// LogConf and Properties. Enumerated in name order, Control comes first.
 bool InstallPanelEDID(const std::wstring& identity, const std::wstring& instanceKey,
                       const std::vector<uint8_t>& edid);
 void RemovePanelEDID(const std::wstring& identity);

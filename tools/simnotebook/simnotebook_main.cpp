@@ -22,9 +22,11 @@ const wchar_t kUsage[] =
     L"  modes <a> <WxHxB@F>...       mode list of adapter a\n"
     L"  current <a> <WxHxB@F|none>   current mode of adapter a\n"
     L"  modetakes <a> <0|1>          whether mode changes on adapter a take effect\n"
-    L"  wmi <name>:<vot>... | none   WMI rows (vot decimal or 0x hex)\n"
+    L"  wmi <name>:<vot>... | none   WMI rows (vot decimal, 0x hex, or null for no value)\n"
     L"  wmifail <0|1>                the WMI query fails\n"
     L"  delayscale <percent>         0: delays are virtual; n: sleep n% of each delay\n"
+    L"  lid <0|1>                    lid switch setting: 1 open, 0 closed\n"
+    L"  monitorpower <0|1|2>         monitor power setting: 1 on, 0 off, 2 dimmed\n"
     L"  edid <file>                  install a raw EDID for the default panel's keys\n"
     L"  record                       print the recorded mode changes and delays\n"
     L"  clear                        clear the record\n";
@@ -62,8 +64,14 @@ void Show() {
     }
     wprintf(L"wmi: fails=%d\n", simnotebook::GetWmiQueryFails() ? 1 : 0);
     for (const simnotebook::WmiRow& row : simnotebook::GetWmiRows()) {
-        wprintf(L"  %ls 0x%08X\n", row.instanceName.c_str(), row.videoOutputTechnology);
+        if (row.videoOutputTechnologyType == simnotebook::kVariantInt32) {
+            wprintf(L"  %ls 0x%08X\n", row.instanceName.c_str(), row.videoOutputTechnology);
+        } else {
+            wprintf(L"  %ls (type %u)\n", row.instanceName.c_str(), row.videoOutputTechnologyType);
+        }
     }
+    wprintf(L"power settings: lid=%d monitor=%u\n", simnotebook::GetLidOpen() ? 1 : 0,
+            simnotebook::GetMonitorPower());
     wprintf(L"record: %llu events\n",
             static_cast<unsigned long long>(simnotebook::RecordedEventCount()));
 }
@@ -150,8 +158,16 @@ int Run(const std::vector<std::wstring>& args) {
         if (!(args.size() == 2 && args[1] == L"none")) {
             for (size_t i = 1; i < args.size(); ++i) {
                 size_t colon = args[i].rfind(L':');
-                if (colon == std::wstring::npos ||
-                    !ParseNumber(args[i].substr(colon + 1).c_str(), &a)) {
+                if (colon == std::wstring::npos) {
+                    return Usage();
+                }
+                std::wstring value = args[i].substr(colon + 1);
+                if (value == L"null") {
+                    rows.push_back(simnotebook::WmiRow{args[i].substr(0, colon), 0,
+                                                       simnotebook::kVariantNull});
+                    continue;
+                }
+                if (!ParseNumber(value.c_str(), &a)) {
                     return Usage();
                 }
                 rows.push_back(
@@ -163,6 +179,10 @@ int Run(const std::vector<std::wstring>& args) {
         simnotebook::SetWmiQueryFails(a != 0);
     } else if (command == L"delayscale" && args.size() == 2 && ParseNumber(args[1].c_str(), &a)) {
         simnotebook::SetDelayScalePercent(static_cast<uint32_t>(a));
+    } else if (command == L"lid" && args.size() == 2 && ParseNumber(args[1].c_str(), &a)) {
+        simnotebook::SetLidOpen(a != 0);
+    } else if (command == L"monitorpower" && args.size() == 2 && ParseNumber(args[1].c_str(), &a)) {
+        simnotebook::SetMonitorPower(static_cast<uint32_t>(a));
     } else if (command == L"edid" && args.size() == 2) {
         std::vector<uint8_t> edid;
         if (!ReadBinaryFile(args[1].c_str(), &edid)) {
