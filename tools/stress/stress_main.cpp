@@ -59,7 +59,7 @@ constexpr DWORD kStillWhenAgreeingMs = 750;
 constexpr DWORD kStillWhenDifferingMs = 5000;
 constexpr DWORD kSettleBoundMs = 60000;
 constexpr uint32_t kRealTimeDelays = 100;
-constexpr size_t kLogLinesShown = 60;
+constexpr size_t kLogLinesShown = 50; // at each end of a long excerpt
 constexpr int kDefaultWrites = 1000;
 constexpr int kDefaultRestarts = 50;
 constexpr uint32_t kDefaultSeed = 1;
@@ -320,32 +320,38 @@ Verdict Settle(Host& host, char choice, Observed* seen) {
     }
 }
 
-// The last lines of the agent's log from byte `from` on.
-std::string LogTail(size_t from) {
+// The agent's log from byte `from` on, indented; when long, its first and last lines, where
+// the choice is read and where the agent came to rest.
+std::string LogExcerpt(size_t from) {
     const std::string text = ReadDataFile(L"OD_Log.txt", from);
-    size_t start = text.size();
-    for (size_t lines = 0; start > 0 && lines <= kLogLinesShown;) {
-        --start;
-        lines += text[start] == '\n' ? 1 : 0;
-    }
-    return text.substr(start == 0 ? 0 : start + 1);
-}
-
-void ReportLoss(const std::string& what, Verdict verdict, const Observed& seen, size_t logFrom) {
-    std::string text = (verdict == Verdict::Unsettled ? "UNSETTLED " : "LOST ") + what +
-                       "\n  seen: " + Describe(seen) + "\n  agent log:\n";
-    std::string tail = LogTail(logFrom);
+    std::vector<std::string> lines;
     size_t at = 0;
-    while (at < tail.size()) {
-        size_t end = tail.find('\n', at);
-        end = end == std::string::npos ? tail.size() : end;
-        std::string line = tail.substr(at, end - at);
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end;
+        std::string line = text.substr(at, end - at);
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        text += "    " + line + "\n";
+        lines.push_back(line);
         at = end + 1;
     }
+    std::string excerpt;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines.size() > 2 * kLogLinesShown && i == kLogLinesShown) {
+            excerpt +=
+                "    ... " + std::to_string(lines.size() - 2 * kLogLinesShown) + " lines ...\n";
+            i = lines.size() - kLogLinesShown;
+        }
+        excerpt += "    " + lines[i] + "\n";
+    }
+    return excerpt;
+}
+
+void ReportLoss(const std::string& what, Verdict verdict, const Observed& seen, size_t logFrom) {
+    const std::string text = (verdict == Verdict::Unsettled ? "UNSETTLED " : "LOST ") + what +
+                             "\n  seen: " + Describe(seen) + "\n  agent log:\n" +
+                             LogExcerpt(logFrom);
     std::fputs(text.c_str(), stderr);
     std::fflush(stderr);
 }
