@@ -20,8 +20,8 @@ const wchar_t kLastDCRefreshPath[] =
 void SweepInstallFolder(const std::wstring& folder) {
     const std::wstring pattern = folder + L"*.*";
     WIN32_FIND_DATAW entry;
-    FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
-    if (!search.valid()) {
+    UniqueFindHandle search(FindFirstFileW(pattern.c_str(), &entry));
+    if (!search.Valid()) {
         return;
     }
     do {
@@ -37,7 +37,7 @@ void SweepInstallFolder(const std::wstring& folder) {
         }
         // A file in use (the agent that could not be ended) stays; the sweep goes on.
         (void)DeleteFileW(path.c_str());
-    } while (FindNextFileW(search.get(), &entry));
+    } while (FindNextFileW(search.Get(), &entry));
 }
 
 void RemoveLastStateFiles() {

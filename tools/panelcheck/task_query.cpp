@@ -11,7 +11,6 @@
 #include <tlhelp32.h>
 
 #include <cwchar>
-#include <utility>
 
 namespace {
 
@@ -25,62 +24,6 @@ constexpr IID kIidTaskService = {
 constexpr IID kIidExecAction = {
     0x4c3d624d, 0xfd6b, 0x49a3, {0xb9, 0xb7, 0x09, 0xcb, 0x3c, 0xd3, 0xf0, 0x47}};
 
-// One CoUninitialize for a successful CoInitializeEx of the same call.
-class ComApartment {
-  public:
-    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment() {
-        if (initialised_) {
-            CoUninitialize();
-        }
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-  private:
-    bool initialised_;
-};
-
-template <typename T> class ComPtr {
-  public:
-    ComPtr() = default;
-    ~ComPtr() { Reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return pointer_; }
-    T** Put() {
-        Reset();
-        return &pointer_;
-    }
-    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-    void Reset() {
-        if (pointer_ != nullptr) {
-            std::exchange(pointer_, nullptr)->Release();
-        }
-    }
-
-  private:
-    T* pointer_ = nullptr;
-};
-
-class Bstr {
-  public:
-    explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
-    Bstr() = default;
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR Get() const { return value_; }
-    BSTR* Put() {
-        SysFreeString(value_);
-        value_ = nullptr;
-        return &value_;
-    }
-
-  private:
-    BSTR value_ = nullptr;
-};
-
 LogonTaskFact Unknown(HRESULT error) {
     LogonTaskFact fact;
     fact.error = error;
@@ -90,7 +33,8 @@ LogonTaskFact Unknown(HRESULT error) {
 } // namespace
 
 LogonTaskFact QueryLogonTask() {
-    ComApartment apartment;
+    // Declared first, so that it outlives every COM owner below.
+    ComInitialization com = InitializeCom();
     ComPtr<ITaskService> service;
     HRESULT hr = CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
                                   kIidTaskService, service.PutVoid());
