@@ -18,15 +18,14 @@ namespace machine {
 bool GetPowerStatus(SYSTEM_POWER_STATUS* status);
 
 // EnumDisplayDevicesW, EnumDisplaySettingsW, ChangeDisplaySettingsExW (no window, no parameter).
-// The platform's headers make these three names macros for their W forms, so the functions
-// are really machine::EnumDisplayDevicesW and so on; callers write machine::EnumDisplayDevices
-// and implementations call the platform as ::EnumDisplayDevicesW. The size fields (cb 840,
-// dmSize 220) are set inside.
-bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device);
-bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode);
+// The boundary has its own verbs: the platform's names are macros for their W forms, and a
+// function of the same name would silently become machine::EnumDisplayDevicesW. The size
+// fields (cb 840, dmSize 220) are set inside.
+bool ReadDisplayDevice(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device);
+bool ReadDisplayMode(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode);
 // A mode change that takes effect sends WM_DISPLAYCHANGE to every top-level window before it
 // returns, so the caller's own window handles the display change nested inside this call.
-LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags);
+LONG ApplyDisplayMode(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags);
 
 // RegisterPowerSettingNotification for a window. Right after the registration the system
 // sends the window a PBT_POWERSETTINGCHANGE with the setting's current value, from another

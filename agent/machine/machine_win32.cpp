@@ -41,18 +41,18 @@ bool GetPowerStatus(SYSTEM_POWER_STATUS* status) {
     return GetSystemPowerStatus(status) != FALSE;
 }
 
-bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
+bool ReadDisplayDevice(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
     device->cb = kDisplayDeviceSize;
     return ::EnumDisplayDevicesW(deviceName, index, device, 0) != FALSE;
 }
 
-bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
+bool ReadDisplayMode(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
     mode->dmSize = kDevModeSize;
     mode->dmDriverExtra = 0;
     return ::EnumDisplaySettingsW(deviceName, modeNumber, mode) != FALSE;
 }
 
-LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
+LONG ApplyDisplayMode(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
     return ::ChangeDisplaySettingsExW(deviceName, mode, nullptr, flags, nullptr);
 }
 

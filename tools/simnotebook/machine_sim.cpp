@@ -139,7 +139,7 @@ bool GetPowerStatus(SYSTEM_POWER_STATUS* status) {
     return true;
 }
 
-bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
+bool ReadDisplayDevice(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
     std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
     if (deviceName == nullptr) {
         if (index >= adapters.size()) {
@@ -164,7 +164,7 @@ bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW*
     return true;
 }
 
-bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
+bool ReadDisplayMode(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
     std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
     int found = FindAdapter(adapters, deviceName);
     if (found < 0) {
@@ -185,7 +185,7 @@ bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* 
     return true;
 }
 
-LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
+LONG ApplyDisplayMode(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
     std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
     simnotebook::Event event;
     event.kind = simnotebook::EventKind::ModeChange;
