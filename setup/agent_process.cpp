@@ -10,8 +10,6 @@
 #include <cwchar>
 #include <vector>
 
-const wchar_t kAgentFileName[] = L"Lumivane.exe";
-
 namespace {
 
 // The exit code an ended agent reports; the installer's logs know it.

@@ -3,19 +3,11 @@
 // fails quietly unless it was emptied by other means.
 #include "setup/install_files.h"
 
+#include "common/fixed_paths.h"
 #include "setup/owners.h"
 #include "setup/setup_limits.h"
 
 #include <cstdio>
-
-namespace {
-
-const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
-const wchar_t kLastACDCPath[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt";
-const wchar_t kLastDCRefreshPath[] =
-    L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeDCRefresh.txt";
-
-} // namespace
 
 void SweepInstallFolder(const std::wstring& folder) {
     const std::wstring pattern = folder + L"*.*";
@@ -41,8 +33,8 @@ void SweepInstallFolder(const std::wstring& folder) {
 }
 
 void RemoveLastStateFiles() {
-    const bool acdcDeleted = DeleteFileW(kLastACDCPath) != FALSE;
-    const bool refreshDeleted = DeleteFileW(kLastDCRefreshPath) != FALSE;
+    const bool acdcDeleted = DeleteFileW(kLastACDCPath.text) != FALSE;
+    const bool refreshDeleted = DeleteFileW(kLastDCRefreshPath.text) != FALSE;
     if (acdcDeleted && refreshDeleted) {
         // Succeeds only when nothing else is left in the folder.
         (void)RemoveDirectoryW(kDataFolder);

@@ -3,6 +3,7 @@
 #include "tools/panelcheck/machine_facts.h"
 
 #include "agent/platform/owners.h"
+#include "common/fixed_paths.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -15,7 +16,6 @@
 namespace {
 
 const wchar_t kTaskName[] = L"Lumivane";
-const wchar_t kAgentFileName[] = L"Lumivane.exe";
 // Spelled out, so that the tool links against no identifier library.
 constexpr CLSID kClsidTaskScheduler = {
     0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
