@@ -31,6 +31,13 @@ LONG ApplyDisplayMode(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags);
 // sends the window a PBT_POWERSETTINGCHANGE with the setting's current value, from another
 // thread: the window handles it at its next wait that answers sent messages.
 HPOWERNOTIFY RegisterPowerSettingNotification(HWND window, const GUID* setting);
+// The two power settings the agent registers for: GUID_LIDSWITCH_STATE_CHANGE and
+// GUID_MONITOR_POWER_ON. The simulated notebook answers a registration for either with its
+// current value.
+inline constexpr GUID kLidSwitchStateChange = {
+    0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
+inline constexpr GUID kMonitorPowerOn = {
+    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
 
 // One row of WmiMonitorConnectionParams in ROOT\wmi. WMI hands the value over as a typed
 // VARIANT: only VT_I4 carries a technology; VT_NULL (no value) and any other type do not.
