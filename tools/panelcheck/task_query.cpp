@@ -4,6 +4,7 @@
 
 #include "agent/platform/owners.h"
 #include "common/fixed_paths.h"
+#include "setup/task_scheduler.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -16,13 +17,6 @@
 namespace {
 
 const wchar_t kTaskName[] = L"Lumivane";
-// Spelled out, so that the tool links against no identifier library.
-constexpr CLSID kClsidTaskScheduler = {
-    0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
-constexpr IID kIidTaskService = {
-    0x2faba4c7, 0x4da9, 0x4013, {0x96, 0x97, 0x20, 0xcc, 0x3f, 0xd4, 0x0f, 0x85}};
-constexpr IID kIidExecAction = {
-    0x4c3d624d, 0xfd6b, 0x49a3, {0xb9, 0xb7, 0x09, 0xcb, 0x3c, 0xd3, 0xf0, 0x47}};
 
 LogonTaskFact Unknown(HRESULT error) {
     LogonTaskFact fact;
