@@ -1,6 +1,6 @@
 // The agent is known only by its program file name: ended by name at removal, started by its
 // full path beside the setup tool at commit time.
-#include "setup/agent_process.h"
+#include "setup/agent_start_end.h"
 
 #include "setup/owners.h"
 
