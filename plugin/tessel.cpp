@@ -12,6 +12,8 @@
 // - Every output buffer the host passes holds 260 wide characters including the terminator;
 //   no write goes past that.
 
+#include "common/fixed_paths.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -31,9 +33,6 @@ const wchar_t kPluginGuid[] = L"5B81D3E07A2C4F968E1D0C47A9B3F265";
 const wchar_t kDisplayName[] = L"Lumivane";
 const wchar_t kVersionKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
 const wchar_t kVersionValue[] = L"DisplayVersion";
-const wchar_t kHWIDResultPath[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\HWID_Result.txt";
-const wchar_t kIconPath[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\Icon.txt";
-const wchar_t kODResultPath[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\OD_Result.txt";
 
 // Copies at most capacity - 1 characters of source and always terminates.
 void CopyBounded(wchar_t* dest, size_t capacity, const wchar_t* source) {
@@ -124,7 +123,7 @@ int ParseModeNumber(const wchar_t* text) {
 // Writes the number as the whole content of OD_Result.txt (created or truncated). False when
 // the file could not be opened or the write did not complete.
 bool WriteChoice(int number) {
-    FILE* file = _wfsopen(kODResultPath, L"w", _SH_DENYNO);
+    FILE* file = _wfsopen(kODResultPath.text, L"w", _SH_DENYNO);
     if (file == nullptr) {
         return false;
     }
@@ -169,7 +168,7 @@ BOOL WINAPI GetDllVersion(wchar_t* version) noexcept {
 
 BOOL WINAPI IsInstalled() noexcept {
     wchar_t line[kMaxLineChars + 1];
-    ReadFirstLine(kHWIDResultPath, line);
+    ReadFirstLine(kHWIDResultPath.text, line);
     return wcscmp(line, L"1") == 0 ? TRUE : FALSE;
 }
 
@@ -198,7 +197,7 @@ bool WINAPI Get(const wchar_t* key, wchar_t* value) noexcept {
     if (KeyIs(key, L"Mode")) {
         // The agent's icon state, not the choice last set.
         wchar_t line[kMaxLineChars + 1];
-        ReadFirstLine(kIconPath, line);
+        ReadFirstLine(kIconPath.text, line);
         DebugPrint(L"Tessel: Get Mode = ", line);
         if (value != nullptr) {
             CopyBounded(value, kOutputCapacity, line);

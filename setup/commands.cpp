@@ -3,7 +3,7 @@
 // built from it, so paths are checked against the 260-character buffers before anything is done.
 #include "setup/commands.h"
 
-#include "setup/agent_process.h"
+#include "setup/agent_start_end.h"
 #include "setup/install_files.h"
 #include "setup/logon_task.h"
 #include "setup/setup_limits.h"

@@ -3,25 +3,17 @@
 // fails quietly unless it was emptied by other means.
 #include "setup/install_files.h"
 
+#include "common/fixed_paths.h"
 #include "setup/owners.h"
 #include "setup/setup_limits.h"
 
 #include <cstdio>
 
-namespace {
-
-const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
-const wchar_t kLastACDCPath[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt";
-const wchar_t kLastDCRefreshPath[] =
-    L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeDCRefresh.txt";
-
-} // namespace
-
 void SweepInstallFolder(const std::wstring& folder) {
     const std::wstring pattern = folder + L"*.*";
     WIN32_FIND_DATAW entry;
-    FindHandle search(FindFirstFileW(pattern.c_str(), &entry));
-    if (!search.valid()) {
+    UniqueFindHandle search(FindFirstFileW(pattern.c_str(), &entry));
+    if (!search.Valid()) {
         return;
     }
     do {
@@ -37,12 +29,12 @@ void SweepInstallFolder(const std::wstring& folder) {
         }
         // A file in use (the agent that could not be ended) stays; the sweep goes on.
         (void)DeleteFileW(path.c_str());
-    } while (FindNextFileW(search.get(), &entry));
+    } while (FindNextFileW(search.Get(), &entry));
 }
 
 void RemoveLastStateFiles() {
-    const bool acdcDeleted = DeleteFileW(kLastACDCPath) != FALSE;
-    const bool refreshDeleted = DeleteFileW(kLastDCRefreshPath) != FALSE;
+    const bool acdcDeleted = DeleteFileW(kLastACDCPath.text) != FALSE;
+    const bool refreshDeleted = DeleteFileW(kLastDCRefreshPath.text) != FALSE;
     if (acdcDeleted && refreshDeleted) {
         // Succeeds only when nothing else is left in the folder.
         (void)RemoveDirectoryW(kDataFolder);

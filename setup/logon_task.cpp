@@ -32,9 +32,9 @@ constexpr VARIANT_BOOL kStartWhenAvailable = 1;
 bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
                   const wchar_t* agentPath) {
     ComPtr<ITaskDefinition> definition;
-    HRESULT hr = service->NewTask(0, definition.put());
+    HRESULT hr = service->NewTask(0, definition.Put());
     // The service is not needed past this point, whatever NewTask answered.
-    service.reset();
+    service.Reset();
     if (FAILED(hr)) {
         printf("Failed to create a task definition: %ld\n", hr);
         return false;
@@ -42,12 +42,12 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
 
     {
         ComPtr<IRegistrationInfo> info;
-        hr = definition->get_RegistrationInfo(info.put());
+        hr = definition->get_RegistrationInfo(info.Put());
         if (FAILED(hr)) {
             printf("Cannot get identification pointer: %ld\n", hr);
             return false;
         }
-        hr = info->put_Author(Bstr(kAuthor).get());
+        hr = info->put_Author(Bstr(kAuthor).Get());
         if (FAILED(hr)) {
             printf("Cannot put identification info: %ld\n", hr);
             return false;
@@ -57,8 +57,8 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
     {
         // Without a principal the task keeps the scheduler's defaults; that is not fatal.
         ComPtr<IPrincipal> principal;
-        if (SUCCEEDED(definition->get_Principal(principal.put()))) {
-            if (FAILED(principal->put_Id(Bstr(kPrincipalId).get()))) {
+        if (SUCCEEDED(definition->get_Principal(principal.Put()))) {
+            if (FAILED(principal->put_Id(Bstr(kPrincipalId).Get()))) {
                 printf("Failed to put principle id!\n");
             }
             if (FAILED(principal->put_LogonType(TASK_LOGON_INTERACTIVE_TOKEN))) {
@@ -72,14 +72,14 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
 
     {
         ComPtr<ITaskSettings> settings;
-        hr = definition->get_Settings(settings.put());
+        hr = definition->get_Settings(settings.Put());
         if (FAILED(hr)) {
             printf("Cannot get settings pointer: %ld\n", hr);
             return false;
         }
         {
             ComPtr<IIdleSettings> idleSettings;
-            hr = settings->get_IdleSettings(idleSettings.put());
+            hr = settings->get_IdleSettings(idleSettings.Put());
             if (FAILED(hr)) {
                 printf("Cannot get idle setting information: %ld\n", hr);
                 return false;
@@ -96,7 +96,7 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
         (void)settings->put_RunOnlyIfIdle(VARIANT_FALSE);
         (void)settings->put_RunOnlyIfNetworkAvailable(VARIANT_FALSE);
         (void)settings->put_StopIfGoingOnBatteries(VARIANT_FALSE);
-        hr = settings->put_ExecutionTimeLimit(Bstr(kNoTimeLimit).get());
+        hr = settings->put_ExecutionTimeLimit(Bstr(kNoTimeLimit).Get());
         if (FAILED(hr)) {
             printf("Cannot put setting info: %ld\n", hr);
             return false;
@@ -107,26 +107,26 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
         ComPtr<ITrigger> trigger;
         {
             ComPtr<ITriggerCollection> triggers;
-            hr = definition->get_Triggers(triggers.put());
+            hr = definition->get_Triggers(triggers.Put());
             if (FAILED(hr)) {
                 printf("Cannot get trigger collection: %ld\n", hr);
                 return false;
             }
-            hr = triggers->Create(TASK_TRIGGER_LOGON, trigger.put());
+            hr = triggers->Create(TASK_TRIGGER_LOGON, trigger.Put());
             if (FAILED(hr)) {
                 printf("Cannot create the trigger: %ld\n", hr);
                 return false;
             }
         }
         ComPtr<ILogonTrigger> logonTrigger;
-        hr = trigger->QueryInterface(kIidLogonTrigger, logonTrigger.put_void());
-        trigger.reset();
+        hr = trigger->QueryInterface(kIidLogonTrigger, logonTrigger.PutVoid());
+        trigger.Reset();
         if (FAILED(hr)) {
             printf("QueryInterface call failed for ILogonTrigger: %ld\n", hr);
             return false;
         }
         // The identifier only names the trigger; the task works without it.
-        hr = logonTrigger->put_Id(Bstr(kTriggerId).get());
+        hr = logonTrigger->put_Id(Bstr(kTriggerId).Get());
         if (FAILED(hr)) {
             printf("Cannot put the trigger ID: %ld\n", hr);
         }
@@ -136,25 +136,25 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
         ComPtr<IAction> action;
         {
             ComPtr<IActionCollection> actions;
-            hr = definition->get_Actions(actions.put());
+            hr = definition->get_Actions(actions.Put());
             if (FAILED(hr)) {
                 printf("Cannot get Task collection pointer: %ld\n", hr);
                 return false;
             }
-            hr = actions->Create(TASK_ACTION_EXEC, action.put());
+            hr = actions->Create(TASK_ACTION_EXEC, action.Put());
             if (FAILED(hr)) {
                 printf("Cannot create the action: %ld\n", hr);
                 return false;
             }
         }
         ComPtr<IExecAction> execAction;
-        hr = action->QueryInterface(kIidExecAction, execAction.put_void());
-        action.reset();
+        hr = action->QueryInterface(kIidExecAction, execAction.PutVoid());
+        action.Reset();
         if (FAILED(hr)) {
             printf("QueryInterface call failed for IExecAction: %ld\n", hr);
             return false;
         }
-        hr = execAction->put_Path(Bstr(agentPath).get());
+        hr = execAction->put_Path(Bstr(agentPath).Get());
         if (FAILED(hr)) {
             printf("Cannot set path of executable: %ld\n", hr);
             return false;
@@ -163,9 +163,9 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
 
     ComPtr<IRegisteredTask> registeredTask;
     hr = rootFolder->RegisterTaskDefinition(
-        Bstr(kTaskName).get(), definition.get(), TASK_CREATE_OR_UPDATE,
-        Variant::Text(kAdministratorsGroup).get(), Variant().get(), TASK_LOGON_GROUP,
-        Variant::Text(L"").get(), registeredTask.put());
+        Bstr(kTaskName).Get(), definition.Get(), TASK_CREATE_OR_UPDATE,
+        Variant::Text(kAdministratorsGroup).Get(), Variant().Get(), TASK_LOGON_GROUP,
+        Variant::Text(L"").Get(), registeredTask.Put());
     if (FAILED(hr)) {
         const DWORD lastError = GetLastError();
         printf("Getlasterror = %d\n", static_cast<int>(lastError));
@@ -187,8 +187,8 @@ bool RegisterLogonTask(TaskMode mode, const wchar_t* agentPath) {
 
     // Declared first so that it is destroyed last, after every interface below.
     ComInitialization com = InitializeCom();
-    if (FAILED(com.result())) {
-        printf("AgingScheduler: CoInitialize failed: %ld\n", com.result());
+    if (FAILED(com.Result())) {
+        printf("AgingScheduler: CoInitialize failed: %ld\n", com.Result());
         return false;
     }
 
@@ -197,21 +197,21 @@ bool RegisterLogonTask(TaskMode mode, const wchar_t* agentPath) {
 
     ComPtr<ITaskService> service;
     HRESULT hr = CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                                  kIidTaskService, service.put_void());
+                                  kIidTaskService, service.PutVoid());
     if (FAILED(hr)) {
         printf("Failed to create an instance of ITaskService: %ld\n", hr);
         return false;
     }
 
     // Empty variants: this machine, the current user, no domain, no password.
-    hr = service->Connect(Variant().get(), Variant().get(), Variant().get(), Variant().get());
+    hr = service->Connect(Variant().Get(), Variant().Get(), Variant().Get(), Variant().Get());
     if (FAILED(hr)) {
         printf("ITaskService::Connect failed: %ld\n", hr);
         return false;
     }
 
     ComPtr<ITaskFolder> rootFolder;
-    hr = service->GetFolder(Bstr(kRootFolder).get(), rootFolder.put());
+    hr = service->GetFolder(Bstr(kRootFolder).Get(), rootFolder.Put());
     if (FAILED(hr)) {
         printf("Cannot get Root Folder pointer: %ld\n", hr);
         return false;
@@ -219,10 +219,10 @@ bool RegisterLogonTask(TaskMode mode, const wchar_t* agentPath) {
 
     // The task may not exist; either way the name is free afterwards or the registration below
     // replaces it.
-    (void)rootFolder->DeleteTask(Bstr(kTaskName).get(), 0);
+    (void)rootFolder->DeleteTask(Bstr(kTaskName).Get(), 0);
 
     if (mode == TaskMode::Uninstall) {
         return true;
     }
-    return RegisterTask(rootFolder.get(), service, path);
+    return RegisterTask(rootFolder.Get(), service, path);
 }

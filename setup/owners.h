@@ -1,6 +1,10 @@
-// Small owners for the handles, COM pointers, strings and variants the setup tool uses, so that
-// every early return releases what was obtained. Each owner is move-only; put() frees the old
-// value before handing out the address for an out-parameter.
+// Small owners for platform handles, COM pointers, BSTRs and VARIANTs, so that every early
+// return releases what it holds. The handle owner's type says which value means "nothing".
+// Every owner is move-only; Put() frees the old value first and hands out the address for an
+// out-parameter.
+//
+// A copy of the agent's agent/platform/owners.h, because the deliverables share no code: change
+// the two together, so that one shape and one spelling serve everywhere.
 #pragma once
 
 #include <windows.h>
@@ -9,75 +13,88 @@
 
 #include <utility>
 
-// Handle owner; Traits names the value meaning "nothing" and how the handle is closed.
-template <class Traits> class UniqueHandle {
+template <typename T, typename Traits> class Owner {
   public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        reset(other.release());
+    Owner() = default;
+    explicit Owner(T value) : value_(value) {}
+    ~Owner() { Reset(); }
+    Owner(Owner&& other) noexcept : value_(other.Release()) {}
+    Owner& operator=(Owner&& other) noexcept {
+        if (this != &other) {
+            Reset(other.Release());
+        }
         return *this;
     }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
+    Owner(const Owner&) = delete;
+    Owner& operator=(const Owner&) = delete;
 
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != Traits::Invalid(); }
-    HANDLE release() { return std::exchange(handle_, Traits::Invalid()); }
-    void reset(HANDLE handle = Traits::Invalid()) {
-        if (valid()) {
-            Traits::Close(handle_);
-        }
-        handle_ = handle;
+    T Get() const { return value_; }
+    bool Valid() const { return value_ != Traits::None(); }
+    T* Put() {
+        Reset();
+        return &value_;
     }
+    void Reset(T value = Traits::None()) {
+        if (value_ != Traits::None()) {
+            Traits::Free(value_);
+        }
+        value_ = value;
+    }
+    // Gives up ownership without freeing.
+    T Release() { return std::exchange(value_, Traits::None()); }
 
   private:
-    HANDLE handle_ = Traits::Invalid();
+    T value_ = Traits::None();
 };
 
-struct KernelHandleTraits {
-    static HANDLE Invalid() { return nullptr; }
-    static void Close(HANDLE handle) { CloseHandle(handle); }
+struct HandleTraits {
+    static HANDLE None() { return nullptr; }
+    static void Free(HANDLE h) { CloseHandle(h); }
 };
-// CreateToolhelp32Snapshot answers INVALID_HANDLE_VALUE on failure, not NULL.
-struct SnapshotHandleTraits {
-    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE handle) { CloseHandle(handle); }
+// What CreateFileW and CreateToolhelp32Snapshot return on failure.
+struct FileHandleTraits {
+    static HANDLE None() { return INVALID_HANDLE_VALUE; }
+    static void Free(HANDLE h) { CloseHandle(h); }
 };
 struct FindHandleTraits {
-    static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE handle) { FindClose(handle); }
+    static HANDLE None() { return INVALID_HANDLE_VALUE; }
+    static void Free(HANDLE h) { FindClose(h); }
+};
+struct KeyTraits {
+    static HKEY None() { return nullptr; }
+    static void Free(HKEY key) { RegCloseKey(key); }
 };
 
-using KernelHandle = UniqueHandle<KernelHandleTraits>;
-using SnapshotHandle = UniqueHandle<SnapshotHandleTraits>;
-using FindHandle = UniqueHandle<FindHandleTraits>;
+using UniqueHandle = Owner<HANDLE, HandleTraits>;
+using UniqueFileHandle = Owner<HANDLE, FileHandleTraits>;
+using UniqueFindHandle = Owner<HANDLE, FindHandleTraits>;
+using UniqueKey = Owner<HKEY, KeyTraits>;
 
 // COM interface pointer owner.
-template <class T> class ComPtr {
+template <typename T> class ComPtr {
   public:
     ComPtr() = default;
+    ~ComPtr() { Reset(); }
     ComPtr(ComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
     ComPtr& operator=(ComPtr&& other) noexcept {
-        reset();
-        pointer_ = std::exchange(other.pointer_, nullptr);
+        if (this != &other) {
+            Reset();
+            pointer_ = std::exchange(other.pointer_, nullptr);
+        }
         return *this;
     }
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
-    ~ComPtr() { reset(); }
 
-    T* get() const { return pointer_; }
+    T* Get() const { return pointer_; }
     T* operator->() const { return pointer_; }
-    T** put() {
-        reset();
+    T** Put() {
+        Reset();
         return &pointer_;
     }
     // For CoCreateInstance and QueryInterface, which take void**.
-    void** put_void() { return reinterpret_cast<void**>(put()); }
-    void reset() {
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+    void Reset() {
         if (pointer_ != nullptr) {
             std::exchange(pointer_, nullptr)->Release();
         }
@@ -87,26 +104,32 @@ template <class T> class ComPtr {
     T* pointer_ = nullptr;
 };
 
-// BSTR owner; the Task Scheduler's methods take real BSTRs, never bare literals.
+// BSTR owner. COM methods take real BSTRs (length-prefixed), never bare literals.
 class Bstr {
   public:
-    explicit Bstr(const wchar_t* text) : text_(SysAllocString(text)) {}
-    Bstr(Bstr&& other) noexcept : text_(std::exchange(other.text_, nullptr)) {}
+    Bstr() = default;
+    explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
+    ~Bstr() { SysFreeString(value_); }
+    Bstr(Bstr&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
     Bstr& operator=(Bstr&&) = delete;
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { SysFreeString(text_); }
 
-    BSTR get() const { return text_; }
+    BSTR Get() const { return value_; }
+    BSTR* Put() {
+        SysFreeString(std::exchange(value_, nullptr));
+        return &value_;
+    }
 
   private:
-    BSTR text_;
+    BSTR value_ = nullptr;
 };
 
 // VARIANT owner; a default one is VT_EMPTY.
 class Variant {
   public:
     Variant() { VariantInit(&value_); }
+    ~Variant() { (void)VariantClear(&value_); }
     static Variant Text(const wchar_t* text) {
         Variant variant;
         variant.value_.vt = VT_BSTR;
@@ -117,37 +140,42 @@ class Variant {
     Variant& operator=(Variant&&) = delete;
     Variant(const Variant&) = delete;
     Variant& operator=(const Variant&) = delete;
-    ~Variant() { VariantClear(&value_); }
 
     // Methods take VARIANT by value: the callee receives a shallow copy and frees nothing.
-    const VARIANT& get() const { return value_; }
+    const VARIANT& Get() const { return value_; }
+    VARIANT* Put() {
+        (void)VariantClear(&value_);
+        return &value_;
+    }
 
   private:
     VARIANT value_;
 };
 
-// COM initialisation of the calling thread; CoUninitialize runs when the guard goes away, so
-// a guard declared first in a function outlives every COM pointer declared after it.
+// COM initialisation of the calling thread (single-threaded apartment). CoUninitialize runs
+// when the guard goes away, and only when the initialisation succeeded: a thread already in
+// another apartment (RPC_E_CHANGED_MODE) was not initialised by us. Declared first in a
+// function, the guard outlives every COM owner declared after it.
 class ComInitialization {
   public:
     explicit ComInitialization(HRESULT result) : result_(result) {}
-    ComInitialization(ComInitialization&& other) noexcept
-        : result_(std::exchange(other.result_, E_FAIL)) {}
-    ComInitialization& operator=(ComInitialization&&) = delete;
-    ComInitialization(const ComInitialization&) = delete;
-    ComInitialization& operator=(const ComInitialization&) = delete;
     ~ComInitialization() {
         if (SUCCEEDED(result_)) {
             CoUninitialize();
         }
     }
+    ComInitialization(ComInitialization&& other) noexcept
+        : result_(std::exchange(other.result_, E_FAIL)) {}
+    ComInitialization& operator=(ComInitialization&&) = delete;
+    ComInitialization(const ComInitialization&) = delete;
+    ComInitialization& operator=(const ComInitialization&) = delete;
 
-    HRESULT result() const { return result_; }
+    HRESULT Result() const { return result_; }
 
   private:
     HRESULT result_;
 };
 
 inline ComInitialization InitializeCom() {
-    return ComInitialization(CoInitialize(nullptr));
+    return ComInitialization(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 }

@@ -1,6 +1,7 @@
 // Task Scheduler 2.0 declarations the setup tool needs beyond the platform headers. MinGW-w64's
 // taskschd.h lacks ILogonTrigger; the Windows SDK declares it, hence the guard. The identifiers
-// are spelled out here so the tool links against no identifier library.
+// are spelled out here so the tool links against no identifier library. The Task Scheduler
+// double and PanelCheck use the same declarations, so there is one to check against the SDK.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +17,11 @@ ILogonTrigger : public ITrigger {
     virtual HRESULT STDMETHODCALLTYPE get_UserId(BSTR * user) = 0;
     virtual HRESULT STDMETHODCALLTYPE put_UserId(BSTR user) = 0;
 };
+// For __uuidof, which the double uses; MinGW-w64 only.
+#ifdef __CRT_UUID_DECL
+__CRT_UUID_DECL(ILogonTrigger, 0x72dade38, 0xfae4, 0x4b3e, 0xba, 0xf4, 0x5d, 0x00, 0x9a, 0xf0, 0x2b,
+                0x1c)
+#endif
 #endif
 
 // {0F87369F-A4E5-4CFC-BD3E-73E6154572DD}

@@ -19,9 +19,6 @@ constexpr DWORD kBetweenWritesMs = 10;
 constexpr DWORD kBetweenReadsMs = 100;
 constexpr DWORD kBeforeRestoreMs = 2000;
 
-const GUID kMonitorPowerOn = {
-    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
-
 int32_t ReadACLineStatus() {
     SYSTEM_POWER_STATUS power = {};
     if (!machine::GetPowerStatus(&power)) {
@@ -192,7 +189,7 @@ LRESULT OnPowerBroadcast(WPARAM event, LPARAM data) {
     case PBT_POWERSETTINGCHANGE: {
         const auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(data);
         if (setting != nullptr &&
-            memcmp(&setting->PowerSetting, &kMonitorPowerOn, sizeof(GUID)) == 0) {
+            memcmp(&setting->PowerSetting, &machine::kMonitorPowerOn, sizeof(GUID)) == 0) {
             OnPowerEvent();
         }
         break;

@@ -30,10 +30,6 @@ namespace {
 constexpr int kTextCapacity = 100;
 constexpr int kLastStateAttempts = 10;
 const wchar_t kInstallFolder[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane";
-const GUID kLidSwitchStateChange = {
-    0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
-const GUID kMonitorPowerOn = {
-    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
 
 ATOM RegisterWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass = {};
@@ -210,11 +206,13 @@ int RunAgent(HINSTANCE instance) {
     if (!WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS)) {
         LogStartFailure(L"WTSRegisterSessionNotification", GetLastError());
     }
-    lidSwitchNotify = machine::RegisterPowerSettingNotification(window, &kLidSwitchStateChange);
+    lidSwitchNotify =
+        machine::RegisterPowerSettingNotification(window, &machine::kLidSwitchStateChange);
     if (lidSwitchNotify == nullptr) {
         LogStartFailure(L"RegisterPowerSettingNotification (lid switch)", GetLastError());
     }
-    monitorPowerNotify = machine::RegisterPowerSettingNotification(window, &kMonitorPowerOn);
+    monitorPowerNotify =
+        machine::RegisterPowerSettingNotification(window, &machine::kMonitorPowerOn);
     if (monitorPowerNotify == nullptr) {
         LogStartFailure(L"RegisterPowerSettingNotification (monitor power)", GetLastError());
     }

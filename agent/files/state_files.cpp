@@ -10,14 +10,6 @@
 #include <io.h>
 #include <share.h>
 
-const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
-const wchar_t kODResultFileName[] = L"OD_Result.txt";
-const wchar_t kIconFileName[] = L"Icon.txt";
-const wchar_t kHWIDResultFileName[] = L"HWID_Result.txt";
-const wchar_t kLastACDCFileName[] = L"lasttimeACDC.txt";
-const wchar_t kLastDCRefreshFileName[] = L"lasttimeDCRefresh.txt";
-const wchar_t kLogFileName[] = L"OD_Log.txt";
-
 namespace {
 
 // How long a writer may take between truncating a state file and writing it.

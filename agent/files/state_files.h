@@ -4,16 +4,10 @@
 // must be able to store the user's choice while the agent happens to read it.
 #pragma once
 
+#include "common/fixed_paths.h"
+
 #include <cstdio>
 #include <string>
-
-extern const wchar_t kDataFolder[];
-extern const wchar_t kODResultFileName[];
-extern const wchar_t kIconFileName[];
-extern const wchar_t kHWIDResultFileName[];
-extern const wchar_t kLastACDCFileName[];
-extern const wchar_t kLastDCRefreshFileName[];
-extern const wchar_t kLogFileName[];
 
 // The data folder, a backslash and the file name.
 std::wstring DataFilePath(const wchar_t* fileName);

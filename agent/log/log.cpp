@@ -1,7 +1,7 @@
 #include "agent/log/log.h"
 
-#include "agent/files/state_files.h"
 #include "agent/log/text.h"
+#include "common/fixed_paths.h"
 
 #include <windows.h>
 
@@ -35,7 +35,7 @@ void WriteLog(std::wstring message) {
 
     // Appending through the system keeps each line whole even when both agent threads log
     // at once; full sharing lets readers and deleters at the file while we hold it.
-    HANDLE file = CreateFileW(DataFilePath(kLogFileName).c_str(), FILE_APPEND_DATA,
+    HANDLE file = CreateFileW(kLogPath.text, FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

@@ -35,13 +35,6 @@ bool TextEquals(const std::wstring& text, const wchar_t* literal) {
     return wcscmp(text.c_str(), literal) == 0;
 }
 
-std::wstring FirstChars(const std::wstring& text, int count) {
-    if (count <= 0) {
-        return std::wstring();
-    }
-    return text.substr(0, static_cast<size_t>(count));
-}
-
 std::wstring TrimLeft(const std::wstring& text) {
     size_t start = 0;
     while (start < text.size() && iswspace(text[start])) {

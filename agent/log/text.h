@@ -14,7 +14,6 @@ std::string ToNarrow(const std::wstring& text);
 // Whole-text comparison that stops at the first NUL of either side.
 bool TextEquals(const std::wstring& text, const wchar_t* literal);
 
-std::wstring FirstChars(const std::wstring& text, int count);
 std::wstring TrimLeft(const std::wstring& text);
 std::wstring TrimRight(const std::wstring& text);
 std::wstring ToUpperAscii(std::wstring text);

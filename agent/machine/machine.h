@@ -18,20 +18,26 @@ namespace machine {
 bool GetPowerStatus(SYSTEM_POWER_STATUS* status);
 
 // EnumDisplayDevicesW, EnumDisplaySettingsW, ChangeDisplaySettingsExW (no window, no parameter).
-// The platform's headers make these three names macros for their W forms, so the functions
-// are really machine::EnumDisplayDevicesW and so on; callers write machine::EnumDisplayDevices
-// and implementations call the platform as ::EnumDisplayDevicesW. The size fields (cb 840,
-// dmSize 220) are set inside.
-bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device);
-bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode);
+// The boundary has its own verbs: the platform's names are macros for their W forms, and a
+// function of the same name would silently become machine::EnumDisplayDevicesW. The size
+// fields (cb 840, dmSize 220) are set inside.
+bool ReadDisplayDevice(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device);
+bool ReadDisplayMode(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode);
 // A mode change that takes effect sends WM_DISPLAYCHANGE to every top-level window before it
 // returns, so the caller's own window handles the display change nested inside this call.
-LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags);
+LONG ApplyDisplayMode(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags);
 
 // RegisterPowerSettingNotification for a window. Right after the registration the system
 // sends the window a PBT_POWERSETTINGCHANGE with the setting's current value, from another
 // thread: the window handles it at its next wait that answers sent messages.
 HPOWERNOTIFY RegisterPowerSettingNotification(HWND window, const GUID* setting);
+// The two power settings the agent registers for: GUID_LIDSWITCH_STATE_CHANGE and
+// GUID_MONITOR_POWER_ON. The simulated notebook answers a registration for either with its
+// current value.
+inline constexpr GUID kLidSwitchStateChange = {
+    0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
+inline constexpr GUID kMonitorPowerOn = {
+    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
 
 // One row of WmiMonitorConnectionParams in ROOT\wmi. WMI hands the value over as a typed
 // VARIANT: only VT_I4 carries a technology; VT_NULL (no value) and any other type do not.

@@ -1,13 +1,11 @@
 // The machine boundary on a real notebook: thin calls into the platform. Only the WMI query
 // has any substance; it initialises COM for the duration of one call and releases every
-// object it obtained on every path, which the owners below make hard to get wrong.
+// object it obtained on every path, which the platform owners make hard to get wrong.
 #include "agent/machine/machine.h"
 
-#include <objbase.h>
-#include <oleauto.h>
-#include <wbemidl.h>
+#include "agent/platform/owners.h"
 
-#include <utility>
+#include <wbemidl.h>
 
 namespace machine {
 
@@ -16,75 +14,6 @@ namespace {
 constexpr DWORD kDisplayDeviceSize = 840; // sizeof(DISPLAY_DEVICEW)
 constexpr WORD kDevModeSize = 220;        // sizeof(DEVMODEW), no driver-private bytes
 constexpr long kQueryFlags = WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY; // 0x30
-
-// One CoUninitialize for the CoInitializeEx of the same call. A thread already in another
-// apartment (RPC_E_CHANGED_MODE) was not initialised by us and must not be uninitialised.
-class ComApartment {
-  public:
-    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment() {
-        if (initialised_) {
-            CoUninitialize();
-        }
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-  private:
-    bool initialised_;
-};
-
-template <typename T> class ComPtr {
-  public:
-    ComPtr() = default;
-    ~ComPtr() { Reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* Get() const { return pointer_; }
-    T* operator->() const { return pointer_; }
-    explicit operator bool() const { return pointer_ != nullptr; }
-    T** Put() {
-        Reset();
-        return &pointer_;
-    }
-    void Reset() {
-        if (pointer_ != nullptr) {
-            pointer_->Release();
-            pointer_ = nullptr;
-        }
-    }
-
-  private:
-    T* pointer_ = nullptr;
-};
-
-class Bstr {
-  public:
-    explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR Get() const { return value_; }
-
-  private:
-    BSTR value_;
-};
-
-class Variant {
-  public:
-    Variant() { VariantInit(&value_); }
-    ~Variant() { (void)VariantClear(&value_); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-    VARIANT* Put() {
-        (void)VariantClear(&value_);
-        return &value_;
-    }
-    const VARIANT& Get() const { return value_; }
-
-  private:
-    VARIANT value_;
-};
 
 MonitorConnection ReadConnection(IWbemClassObject* object) {
     MonitorConnection row;
@@ -112,18 +41,18 @@ bool GetPowerStatus(SYSTEM_POWER_STATUS* status) {
     return GetSystemPowerStatus(status) != FALSE;
 }
 
-bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
+bool ReadDisplayDevice(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
     device->cb = kDisplayDeviceSize;
     return ::EnumDisplayDevicesW(deviceName, index, device, 0) != FALSE;
 }
 
-bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
+bool ReadDisplayMode(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
     mode->dmSize = kDevModeSize;
     mode->dmDriverExtra = 0;
     return ::EnumDisplaySettingsW(deviceName, modeNumber, mode) != FALSE;
 }
 
-LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
+LONG ApplyDisplayMode(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
     return ::ChangeDisplaySettingsExW(deviceName, mode, nullptr, flags, nullptr);
 }
 
@@ -133,13 +62,14 @@ HPOWERNOTIFY RegisterPowerSettingNotification(HWND window, const GUID* setting) 
 
 bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
     rows->clear();
-    ComApartment apartment;
+    // Declared first, so that it outlives every COM owner below.
+    ComInitialization com = InitializeCom();
     (void)CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
 
     ComPtr<IWbemLocator> locator;
     if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                                reinterpret_cast<void**>(locator.Put())))) {
+                                locator.PutVoid()))) {
         return false;
     }
     ComPtr<IWbemServices> services;

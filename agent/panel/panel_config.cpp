@@ -10,8 +10,6 @@
 #include <cwchar>
 #include <share.h>
 
-const wchar_t kPanelConfigPath[] = L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt";
-
 namespace {
 
 constexpr int kLineBufferSize = 1024;

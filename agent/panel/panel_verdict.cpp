@@ -1,12 +1,28 @@
 // The panel verdict at start-up: the BIOS names the panel and says whether it supports
-// overdrive; the answer goes to the log and to HWID_Result.txt for the plug-in. Kept apart
-// from the identity code because it needs the BIOS channel.
+// overdrive; the answer goes to the log and to HWID_Result.txt for the plug-in, which reads it.
+// Kept apart from the identity code because it needs the BIOS channel.
 #include "agent/panel/panel_identity.h"
 
 #include "agent/bios/acpi_channel.h"
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
+
+void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCopy) {
+    if (TextEquals(detectEDIDCopy, L"FAIL")) {
+        return; // start-up writes the verdict for an unidentified panel
+    }
+    const wchar_t* verdict = L"0";
+    if (TextEquals(isODPanelCopy, L"YES")) {
+        WriteLog(L"Is OD Panel, detectEDID = " + detectEDIDCopy);
+        verdict = L"1";
+    } else if (TextEquals(isODPanelCopy, L"NO")) {
+        WriteLog(L"Not OD Panel, detectEDID = " + detectEDIDCopy);
+    } else {
+        WriteLog(L"OD Panel detect Fail, detectEDID = " + detectEDIDCopy);
+    }
+    (void)WriteStateValue(DataFilePath(kHWIDResultFileName), verdict);
+}
 
 void DetectODPanel() {
     watchHWIDResultDeleted = true;

@@ -34,7 +34,7 @@ DEVMODEW EmptyMode() {
 
 bool ReadAdapterZero(DISPLAY_DEVICEW* adapter) {
     *adapter = DISPLAY_DEVICEW{};
-    return machine::EnumDisplayDevices(nullptr, 0, adapter);
+    return machine::ReadDisplayDevice(nullptr, 0, adapter);
 }
 
 bool SnapsTo(uint32_t frequency, int32_t target) {
@@ -48,7 +48,7 @@ DWORD ChooseFrequency(const wchar_t* adapterName, const DEVMODEW& current, int32
     DWORD chosen = static_cast<DWORD>(target);
     for (DWORD index = 0; index < kMaxModeIndex; ++index) {
         DEVMODEW candidate = EmptyMode();
-        if (!machine::EnumDisplaySettings(adapterName, index, &candidate)) {
+        if (!machine::ReadDisplayMode(adapterName, index, &candidate)) {
             break;
         }
         if (candidate.dmPelsWidth != current.dmPelsWidth ||
@@ -92,11 +92,11 @@ void WriteUserSetACRR(int32_t acrrValue) {
 int32_t CountActiveMonitors() {
     int32_t count = 0;
     DISPLAY_DEVICEW adapter = {};
-    for (DWORD adapterIndex = 0; machine::EnumDisplayDevices(nullptr, adapterIndex, &adapter);
+    for (DWORD adapterIndex = 0; machine::ReadDisplayDevice(nullptr, adapterIndex, &adapter);
          ++adapterIndex) {
         DISPLAY_DEVICEW monitor = {};
         for (DWORD monitorIndex = 0;
-             machine::EnumDisplayDevices(adapter.DeviceName, monitorIndex, &monitor);
+             machine::ReadDisplayDevice(adapter.DeviceName, monitorIndex, &monitor);
              ++monitorIndex) {
             if (monitor.StateFlags == kActiveAndAttached) {
                 ++count;
@@ -114,7 +114,7 @@ uint32_t ReadCurrentRefreshRate() {
         return 0;
     }
     DEVMODEW mode = EmptyMode();
-    if (!machine::EnumDisplaySettings(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
+    if (!machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
         return 0;
     }
     return SnapRefreshRate(mode.dmDisplayFrequency);
@@ -126,7 +126,7 @@ void SetRefreshRate(int32_t target, int32_t acrrValue) {
         return;
     }
     DEVMODEW mode = EmptyMode();
-    if (!machine::EnumDisplaySettings(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
+    if (!machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
         return;
     }
     const DWORD width = mode.dmPelsWidth;
@@ -146,10 +146,10 @@ void SetRefreshRate(int32_t target, int32_t acrrValue) {
         // The platform's WM_DISPLAYCHANGE reaches the agent's window inside this call.
         const bool outerChange = isChangingRefreshRate;
         isChangingRefreshRate = true;
-        (void)machine::ChangeDisplaySettingsEx(adapter.DeviceName, &mode, CDS_UPDATEREGISTRY);
+        (void)machine::ApplyDisplayMode(adapter.DeviceName, &mode, CDS_UPDATEREGISTRY);
         isChangingRefreshRate = outerChange;
         mode = EmptyMode();
-        (void)machine::EnumDisplaySettings(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
+        (void)machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
         bool reached = SnapsTo(mode.dmDisplayFrequency, target);
         machine::Delay(kModeChangeWait);
         if (reached) {
@@ -165,14 +165,14 @@ PanelDisplayMode GetPanelDisplayMode() {
         return PanelDisplayMode{};
     }
     DISPLAY_DEVICEW adapter = {};
-    for (DWORD adapterIndex = 0; machine::EnumDisplayDevices(nullptr, adapterIndex, &adapter);
+    for (DWORD adapterIndex = 0; machine::ReadDisplayDevice(nullptr, adapterIndex, &adapter);
          ++adapterIndex) {
         DISPLAY_DEVICEW monitor = {};
         for (DWORD monitorIndex = 0;
-             machine::EnumDisplayDevices(adapter.DeviceName, monitorIndex, &monitor);
+             machine::ReadDisplayDevice(adapter.DeviceName, monitorIndex, &monitor);
              ++monitorIndex) {
             DEVMODEW mode = EmptyMode();
-            if (!machine::EnumDisplaySettings(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
+            if (!machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
                 continue;
             }
             std::vector<std::wstring> parts = SplitComponents(monitor.DeviceID, L'\\', 2);

@@ -101,9 +101,6 @@ TEST(Text, HelpersFollowTheClassicLocale) {
     EXPECT_TRUE(TextEquals(L"YES", L"YES"));
     EXPECT_FALSE(TextEquals(L"yes", L"YES"));
     EXPECT_FALSE(TextEquals(L"YES ", L"YES"));
-    EXPECT_EQ(FirstChars(L"abc", -1), L"");
-    EXPECT_EQ(FirstChars(L"abc", 2), L"ab");
-    EXPECT_EQ(FirstChars(L"abc", 9), L"abc");
     EXPECT_EQ(TrimLeft(L" \t\r\nab "), L"ab ");
     EXPECT_EQ(TrimRight(L" ab \r\n"), L" ab");
     EXPECT_EQ(ToUpperAscii(L"monitor\\abc1234\\{x}"), L"MONITOR\\ABC1234\\{X}");

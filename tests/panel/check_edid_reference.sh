@@ -5,6 +5,11 @@
 set -uo pipefail
 run=${1:?} tool=${2:?} folder=${3:?}
 winfolder="Z:${folder//\//\\}"
+if [ ! -f "$folder/manifest.csv" ]; then
+    echo "The reference EDIDs are missing: no $folder/manifest.csv" \
+        "(configure with -DLUMIVANE_EDID_TESTDATA=<folder with manifest.csv>)." >&2
+    exit 1
+fi
 failures=0
 checked=0
 while IFS=, read -r file manufacturer product extensions rate1 rate2 high low _; do

@@ -20,6 +20,7 @@
 // notebook; during the notification load they are only recorded, or the refresh-rate waits of
 // thousands of power changes would take hours.
 
+#include "common/fixed_paths.h"
 #include "tools/agentprocess/agent_process.h"
 #include "tools/bench/bench_stats.h"
 #include "tools/refhost/refhost_process.h"
@@ -46,10 +47,8 @@ namespace {
 using bench::FormatMs;
 using bench::NowMs;
 
-const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
 const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
                               L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
-const wchar_t kPanelConfig[] = L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt";
 const wchar_t kAgentWindowClass[] = L"Lumivane";
 const char kFirstDecisionLine[] = "Detect_Notify_Fn: Power Status = ";
 
@@ -190,8 +189,12 @@ void ResetDataFolder() {
         } while (FindNextFileW(search, &entry));
         FindClose(search);
     }
-    (void)CreateDirectoryW(L"C:\\Users\\Public\\Roaming", nullptr);
-    (void)CreateDirectoryW(L"C:\\Users\\Public\\Roaming\\ZAVIK", nullptr);
+    // The folder and its parents: a fresh prefix may have none of them.
+    const std::wstring folder = kDataFolder;
+    for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
+         at = folder.find(L'\\', at + 1)) {
+        (void)CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+    }
     (void)CreateDirectoryW(kDataFolder, nullptr);
 }
 
@@ -224,7 +227,7 @@ bool PrepareNotebook() {
 #ifdef LUMIVANE_BENCH_SIMBIOS
     (void)simbios::ResetSimBios(); // the agent's log shows a BIOS that did not answer
 #endif
-    (void)DeleteFileW(kPanelConfig); // usually absent
+    (void)DeleteFileW(kPanelConfigPath); // usually absent
     if (!SetProductValue(L"RefreshFlag", 1) || !SetProductValue(L"NeedShow", 0)) {
         Progress("cannot write the product key");
         return false;

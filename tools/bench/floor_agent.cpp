@@ -11,6 +11,8 @@
 // The watch is overlapped so it is armed before "ready" is printed; changes made while a
 // broadcast runs are kept by the platform for the next read.
 
+#include "common/fixed_paths.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -21,8 +23,6 @@
 
 namespace {
 
-const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
-const wchar_t kChoiceFile[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\OD_Result.txt";
 const wchar_t kChoiceName[] = L"OD_RESULT.TXT";
 const wchar_t kModeChangeMessageName[] = L"NOTIFY_GC_MODECHANGE";
 
@@ -75,7 +75,7 @@ bool BatchTouchesChoice(const BYTE* buffer, DWORD byteCount) {
 
 // The first word of the choice file; empty while the writer is between truncation and write.
 std::string ReadChoice() {
-    HANDLE file = CreateFileW(kChoiceFile, GENERIC_READ,
+    HANDLE file = CreateFileW(kODResultPath.text, GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

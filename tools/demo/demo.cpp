@@ -9,6 +9,7 @@
 // monitor-power notice (a row of its own, seen in the agent's log).
 //
 // Usage: Demo.exe <install folder with trailing backslash> [--keep]
+#include "common/fixed_paths.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
@@ -27,7 +28,6 @@
 
 namespace {
 
-const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
 const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
                               L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
 const wchar_t kVersionKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
@@ -109,8 +109,11 @@ void PrepareNotebook() {
         RegCloseKey(key);
     }
     // A notebook fresh from the factory: the data folder's parents exist, the folder does not.
-    CreateDirectoryW(L"C:\\Users\\Public\\Roaming", nullptr);
-    CreateDirectoryW(L"C:\\Users\\Public\\Roaming\\ZAVIK", nullptr);
+    const std::wstring folder = kDataFolder;
+    for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
+         at = folder.find(L'\\', at + 1)) {
+        (void)CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+    }
     WIN32_FIND_DATAW entry;
     HANDLE search = FindFirstFileW((std::wstring(kDataFolder) + L"\\*").c_str(), &entry);
     if (search != INVALID_HANDLE_VALUE) {
@@ -120,7 +123,7 @@ void PrepareNotebook() {
         FindClose(search);
     }
     RemoveDirectoryW(kDataFolder);
-    DeleteFileW(L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt");
+    DeleteFileW(kPanelConfigPath);
 }
 
 // A folder with a trailing backslash, quoted so that the backslash does not escape the quote.
@@ -229,8 +232,7 @@ bool StartDisplayListener() {
 
 size_t CountInLog(const char* text) {
     std::string log;
-    std::wstring path = std::wstring(kDataFolder) + L"\\OD_Log.txt";
-    FILE* file = _wfopen(path.c_str(), L"rb");
+    FILE* file = _wfopen(kLogPath.text, L"rb");
     if (file != nullptr) {
         char buffer[4096];
         size_t count;
@@ -367,8 +369,7 @@ void PrintHeader() {
 
 void PrintLogExcerpt() {
     std::string log = ReadDataFile(L"OD_Log.txt");
-    std::wstring path = std::wstring(kDataFolder) + L"\\OD_Log.txt";
-    FILE* file = _wfopen(path.c_str(), L"rb");
+    FILE* file = _wfopen(kLogPath.text, L"rb");
     std::vector<std::string> lines;
     if (file != nullptr) {
         char line[1024];

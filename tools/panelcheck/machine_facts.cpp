@@ -99,18 +99,18 @@ void GatherDisplay(MachineFacts* facts) {
     facts->acLineStatus = facts->powerRead ? power.ACLineStatus : 0;
 
     DISPLAY_DEVICEW adapter = {};
-    facts->adapterFound = machine::EnumDisplayDevices(nullptr, 0, &adapter);
+    facts->adapterFound = machine::ReadDisplayDevice(nullptr, 0, &adapter);
     if (facts->adapterFound) {
         facts->adapterName = adapter.DeviceName;
         DEVMODEW mode = {};
         facts->currentModeRead =
-            machine::EnumDisplaySettings(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
+            machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
         if (facts->currentModeRead) {
             facts->currentMode = ToFact(mode);
         }
         for (DWORD index = 0; index < kMaxModeIndex; ++index) {
             DEVMODEW listed = {};
-            if (!machine::EnumDisplaySettings(adapter.DeviceName, index, &listed)) {
+            if (!machine::ReadDisplayMode(adapter.DeviceName, index, &listed)) {
                 break;
             }
             facts->modes.push_back(ToFact(listed));

@@ -3,6 +3,8 @@
 #include "tools/panelcheck/machine_facts.h"
 
 #include "agent/platform/owners.h"
+#include "common/fixed_paths.h"
+#include "setup/task_scheduler.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -11,75 +13,10 @@
 #include <tlhelp32.h>
 
 #include <cwchar>
-#include <utility>
 
 namespace {
 
 const wchar_t kTaskName[] = L"Lumivane";
-const wchar_t kAgentFileName[] = L"Lumivane.exe";
-// Spelled out, so that the tool links against no identifier library.
-constexpr CLSID kClsidTaskScheduler = {
-    0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
-constexpr IID kIidTaskService = {
-    0x2faba4c7, 0x4da9, 0x4013, {0x96, 0x97, 0x20, 0xcc, 0x3f, 0xd4, 0x0f, 0x85}};
-constexpr IID kIidExecAction = {
-    0x4c3d624d, 0xfd6b, 0x49a3, {0xb9, 0xb7, 0x09, 0xcb, 0x3c, 0xd3, 0xf0, 0x47}};
-
-// One CoUninitialize for a successful CoInitializeEx of the same call.
-class ComApartment {
-  public:
-    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment() {
-        if (initialised_) {
-            CoUninitialize();
-        }
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-  private:
-    bool initialised_;
-};
-
-template <typename T> class ComPtr {
-  public:
-    ComPtr() = default;
-    ~ComPtr() { Reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* operator->() const { return pointer_; }
-    T** Put() {
-        Reset();
-        return &pointer_;
-    }
-    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
-    void Reset() {
-        if (pointer_ != nullptr) {
-            std::exchange(pointer_, nullptr)->Release();
-        }
-    }
-
-  private:
-    T* pointer_ = nullptr;
-};
-
-class Bstr {
-  public:
-    explicit Bstr(const wchar_t* text) : value_(SysAllocString(text)) {}
-    Bstr() = default;
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR Get() const { return value_; }
-    BSTR* Put() {
-        SysFreeString(value_);
-        value_ = nullptr;
-        return &value_;
-    }
-
-  private:
-    BSTR value_ = nullptr;
-};
 
 LogonTaskFact Unknown(HRESULT error) {
     LogonTaskFact fact;
@@ -90,7 +27,8 @@ LogonTaskFact Unknown(HRESULT error) {
 } // namespace
 
 LogonTaskFact QueryLogonTask() {
-    ComApartment apartment;
+    // Declared first, so that it outlives every COM owner below.
+    ComInitialization com = InitializeCom();
     ComPtr<ITaskService> service;
     HRESULT hr = CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
                                   kIidTaskService, service.PutVoid());

@@ -29,10 +29,6 @@ constexpr DWORD kSimBatterySeconds = 7200;
 constexpr DWORD kUnknownLifeTime = 0xFFFFFFFF;
 // What the platform gives each top-level window to answer a display change.
 constexpr UINT kDisplayChangeTimeoutMs = 2000;
-const GUID kLidSwitchStateChange = {
-    0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
-const GUID kMonitorPowerOn = {
-    0x02731015, 0x4510, 0x4526, {0x99, 0xE6, 0xE5, 0xA1, 0x7E, 0xBD, 0x1A, 0xEA}};
 
 template <size_t N> void CopyText(wchar_t (&target)[N], const std::wstring& text) {
     size_t count = text.size() < N - 1 ? text.size() : N - 1;
@@ -139,7 +135,7 @@ bool GetPowerStatus(SYSTEM_POWER_STATUS* status) {
     return true;
 }
 
-bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
+bool ReadDisplayDevice(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW* device) {
     std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
     if (deviceName == nullptr) {
         if (index >= adapters.size()) {
@@ -164,7 +160,7 @@ bool EnumDisplayDevices(const wchar_t* deviceName, DWORD index, DISPLAY_DEVICEW*
     return true;
 }
 
-bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
+bool ReadDisplayMode(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* mode) {
     std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
     int found = FindAdapter(adapters, deviceName);
     if (found < 0) {
@@ -185,7 +181,7 @@ bool EnumDisplaySettings(const wchar_t* deviceName, DWORD modeNumber, DEVMODEW* 
     return true;
 }
 
-LONG ChangeDisplaySettingsEx(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
+LONG ApplyDisplayMode(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
     std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
     simnotebook::Event event;
     event.kind = simnotebook::EventKind::ModeChange;

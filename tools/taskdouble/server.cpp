@@ -7,10 +7,6 @@
 
 namespace {
 
-// {0F87369F-A4E5-4CFC-BD3E-73E6154572DD}
-constexpr CLSID kClsidTaskScheduler = {
-    0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
-
 std::atomic<long> serverLocks{0};
 
 // Static and never deleted: COM may hold it for as long as the DLL stays loaded.

@@ -3,7 +3,7 @@
 // calls to read a registered task's program back; everything else answers E_NOTIMPL.
 #pragma once
 
-#include "tools/taskdouble/logon_trigger.h"
+#include "setup/task_scheduler.h"
 
 #include <objbase.h>
 

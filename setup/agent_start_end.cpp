@@ -1,6 +1,6 @@
 // The agent is known only by its program file name: ended by name at removal, started by its
 // full path beside the setup tool at commit time.
-#include "setup/agent_process.h"
+#include "setup/agent_start_end.h"
 
 #include "setup/owners.h"
 
@@ -9,8 +9,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <vector>
-
-const wchar_t kAgentFileName[] = L"Lumivane.exe";
 
 namespace {
 
@@ -26,16 +24,16 @@ constexpr DWORD kLongestModulePath = 32768;
 // Ends one agent process and waits until it is gone; returns ERROR_SUCCESS, or the error code
 // that says why it may still run (WAIT_TIMEOUT when it outlived the bound).
 DWORD EndAgentProcess(DWORD processId) {
-    KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
-    if (!process.valid()) {
+    UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+    if (!process.Valid()) {
         const DWORD error = GetLastError();
         // No such process any more: it ended by itself after the snapshot was taken.
         return error == ERROR_INVALID_PARAMETER ? ERROR_SUCCESS : error;
     }
-    const BOOL ended = TerminateProcess(process.get(), kEndedAgentExitCode);
+    const BOOL ended = TerminateProcess(process.Get(), kEndedAgentExitCode);
     const DWORD endError = ended ? ERROR_SUCCESS : GetLastError();
     // Waited for even when the end was refused: a process already on its way out refuses it.
-    const DWORD waited = WaitForSingleObject(process.get(), kAgentEndTimeoutMs);
+    const DWORD waited = WaitForSingleObject(process.Get(), kAgentEndTimeoutMs);
     if (waited == WAIT_OBJECT_0) {
         return ERROR_SUCCESS;
     }
@@ -48,14 +46,14 @@ DWORD EndAgentProcess(DWORD processId) {
 } // namespace
 
 void EndAgentProcesses() {
-    SnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
-    if (!snapshot.valid()) {
+    UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
+    if (!snapshot.Valid()) {
         return;
     }
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL found = Process32FirstW(snapshot.get(), &entry); found;
-         found = Process32NextW(snapshot.get(), &entry)) {
+    for (BOOL found = Process32FirstW(snapshot.Get(), &entry); found;
+         found = Process32NextW(snapshot.Get(), &entry)) {
         // Name only and case-sensitive: the agent is always started under this exact name.
         if (wcscmp(entry.szExeFile, kAgentFileName) != 0) {
             continue;

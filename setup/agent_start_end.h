@@ -1,12 +1,11 @@
 // Starting and ending the agent's processes.
 #pragma once
 
+#include "common/fixed_paths.h"
+
 #include <windows.h>
 
 #include <string>
-
-// The agent's program file name; processes are recognised by it.
-extern const wchar_t kAgentFileName[];
 
 // Ends every process whose program file name is exactly "Lumivane.exe" with exit code 9 and
 // waits a few seconds for each to be gone, so that its program file can be deleted afterwards.

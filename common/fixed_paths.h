@@ -1,0 +1,48 @@
+// The fixed places on disk where the agent, the plug-in and the setup tool meet. The three
+// programs share no code, but they must agree on these paths, so the paths are written once,
+// here: constants only, nothing to link.
+#pragma once
+
+#include <cstddef>
+
+// A full path built at compile time, so that code which must not allocate (the plug-in) can use
+// it as it is.
+template <size_t Size> struct FixedPath { wchar_t text[Size]; };
+
+// folder + "\" + name; both sizes count the terminator, as the path's does.
+template <size_t FolderSize, size_t NameSize>
+constexpr FixedPath<FolderSize + NameSize> JoinPath(const wchar_t (&folder)[FolderSize],
+                                                    const wchar_t (&name)[NameSize]) {
+    FixedPath<FolderSize + NameSize> path = {};
+    size_t at = 0;
+    for (size_t i = 0; i + 1 < FolderSize; ++i) {
+        path.text[at++] = folder[i];
+    }
+    path.text[at++] = L'\\';
+    for (size_t i = 0; i < NameSize; ++i) {
+        path.text[at++] = name[i];
+    }
+    return path;
+}
+
+// The data folder: the one-value state files and the agent's log.
+inline constexpr wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
+inline constexpr wchar_t kODResultFileName[] = L"OD_Result.txt";
+inline constexpr wchar_t kIconFileName[] = L"Icon.txt";
+inline constexpr wchar_t kHWIDResultFileName[] = L"HWID_Result.txt";
+inline constexpr wchar_t kLastACDCFileName[] = L"lasttimeACDC.txt";
+inline constexpr wchar_t kLastDCRefreshFileName[] = L"lasttimeDCRefresh.txt";
+inline constexpr wchar_t kLogFileName[] = L"OD_Log.txt";
+
+inline constexpr auto kODResultPath = JoinPath(kDataFolder, kODResultFileName);
+inline constexpr auto kIconPath = JoinPath(kDataFolder, kIconFileName);
+inline constexpr auto kHWIDResultPath = JoinPath(kDataFolder, kHWIDResultFileName);
+inline constexpr auto kLastACDCPath = JoinPath(kDataFolder, kLastACDCFileName);
+inline constexpr auto kLastDCRefreshPath = JoinPath(kDataFolder, kLastDCRefreshFileName);
+inline constexpr auto kLogPath = JoinPath(kDataFolder, kLogFileName);
+
+// The panels' refresh rates, installed with the product.
+inline constexpr wchar_t kPanelConfigPath[] = L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt";
+
+// The agent's program file name; the setup tool and PanelCheck recognise its processes by it.
+inline constexpr wchar_t kAgentFileName[] = L"Lumivane.exe";
