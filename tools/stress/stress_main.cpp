@@ -25,6 +25,7 @@
 // figures go to standard output. Exit code 0 when nothing was lost, 1 otherwise, 2 for bad
 // options.
 
+#include "common/fixed_paths.h"
 #include "tools/agentprocess/agent_process.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
@@ -41,7 +42,6 @@
 
 namespace {
 
-const wchar_t kDataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
 const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
                               L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
 const wchar_t kPanelConfig[] = L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt";
