@@ -45,32 +45,25 @@ LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A hidden top-level window, as the host and the agent have: broadcasts reach it.
-HWND CreateReceiver() {
-    static ATOM atom = [] {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = ReceiverProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"NoticeReceiverForTests";
-        return RegisterClassW(&windowClass);
-    }();
-    (void)atom;
-    return CreateWindowExW(WS_EX_TOOLWINDOW, L"NoticeReceiverForTests", L"", WS_POPUP, 0, 0, 0, 0,
-                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+// A hidden top-level window, as the host and the agent have: broadcasts reach it. The class is
+// registered on first use (a second registration fails harmlessly).
+HWND CreateHiddenWindow(const wchar_t* className, WNDPROC procedure) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    (void)RegisterClassW(&windowClass);
+    return CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           GetModuleHandleW(nullptr), nullptr);
 }
 
-// A hidden window with the agent's window procedure.
+HWND CreateReceiver() {
+    return CreateHiddenWindow(L"NoticeReceiverForTests", ReceiverProc);
+}
+
+// With the agent's own window procedure.
 HWND CreateAgentWindow() {
-    static ATOM atom = [] {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = WndProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"AgentWindowForTests";
-        return RegisterClassW(&windowClass);
-    }();
-    (void)atom;
-    return CreateWindowExW(WS_EX_TOOLWINDOW, L"AgentWindowForTests", L"", WS_POPUP, 0, 0, 0, 0,
-                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    return CreateHiddenWindow(L"AgentWindowForTests", WndProc);
 }
 
 class HostNotice : public ::testing::Test {
