@@ -2,7 +2,7 @@
 // full path beside the setup tool at commit time.
 #include "setup/agent_start_end.h"
 
-#include "setup/owners.h"
+#include "common/owners.h"
 
 #include <tlhelp32.h>
 

@@ -4,7 +4,7 @@
 #include "setup/install_files.h"
 
 #include "common/fixed_paths.h"
-#include "setup/owners.h"
+#include "common/owners.h"
 #include "setup/setup_limits.h"
 
 #include <cstdio>

@@ -7,7 +7,7 @@
 // releases them before CoUninitialize.
 #include "setup/logon_task.h"
 
-#include "setup/owners.h"
+#include "common/owners.h"
 #include "setup/setup_limits.h"
 #include "setup/task_scheduler.h"
 

@@ -1,7 +1,7 @@
 #include "agent/events/registry_watch.h"
 
 #include "agent/log/log.h"
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 #include "agent/state/agent_state.h"
 
 #include <string>

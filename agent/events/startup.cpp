@@ -15,7 +15,7 @@
 #include "agent/panel/panel_config.h"
 #include "agent/panel/panel_identity.h"
 #include "agent/panel/refresh_rate.h"
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"

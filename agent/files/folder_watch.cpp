@@ -4,7 +4,7 @@
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
 

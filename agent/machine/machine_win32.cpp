@@ -3,7 +3,7 @@
 // object it obtained on every path, which the platform owners make hard to get wrong.
 #include "agent/machine/machine.h"
 
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 
 #include <wbemidl.h>
 

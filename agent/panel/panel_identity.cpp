@@ -5,7 +5,7 @@
 
 #include "agent/machine/machine.h"
 #include "agent/panel/components.h"
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 
 namespace {
 

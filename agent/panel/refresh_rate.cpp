@@ -9,7 +9,7 @@
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
 #include "agent/panel/components.h"
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 #include "agent/state/agent_state.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "agent/panel/panel_config.h"
 #include "agent/panel/panel_identity.h"
 #include "agent/panel/refresh_rate.h"
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 #include "agent/state/agent_state.h"
 #include "tests/support/test_support.h"
 #include "tools/simnotebook/simnotebook.h"

@@ -4,7 +4,7 @@
 // receives status queries only.
 #include "agent/events/registry_watch.h"
 #include "agent/panel/panel_config.h"
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 #include "agent/state/agent_state.h"
 #include "tests/support/test_support.h"
 #include "tools/panelcheck/machine_report.h"

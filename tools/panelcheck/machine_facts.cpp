@@ -11,7 +11,7 @@
 #include "agent/log/text.h"
 #include "agent/panel/edid_rates.h"
 #include "agent/panel/panel_identity.h"
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 
 #include <cstdio>
 #include <cstddef>

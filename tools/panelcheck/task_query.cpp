@@ -2,7 +2,7 @@
 // the task is looked up, never registered or changed.
 #include "tools/panelcheck/machine_facts.h"
 
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 #include "common/fixed_paths.h"
 #include "setup/task_scheduler.h"
 

@@ -4,7 +4,7 @@
 // watcher threads and a test driver may append or clear at the same moment.
 #include "tools/simnotebook/simnotebook.h"
 
-#include "agent/platform/owners.h"
+#include "common/owners.h"
 
 #include <windows.h>
 

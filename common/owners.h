@@ -3,8 +3,8 @@
 // Every owner is move-only; Put() frees the old value first and hands out the address for an
 // out-parameter.
 //
-// A copy of the agent's agent/platform/owners.h, because the deliverables share no code: change
-// the two together, so that one shape and one spelling serve everywhere.
+// The agent, the setup tool and the developer tools include this one header: templates only,
+// nothing to link, so the deliverables still share no code.
 #pragma once
 
 #include <windows.h>
