@@ -22,6 +22,7 @@
 
 #include "common/fixed_paths.h"
 #include "tools/agentprocess/agent_process.h"
+#include "tools/agentprocess/notebook_files.h"
 #include "tools/bench/bench_stats.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simnotebook/simnotebook.h"
@@ -44,11 +45,15 @@
 
 namespace {
 
+using agentprocess::DataPath;
+using agentprocess::ReadDataFile;
+using agentprocess::ResetDataFolder;
+using agentprocess::SetProductValue;
+using agentprocess::WriteDataFile;
+
 using bench::FormatMs;
 using bench::NowMs;
 
-const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
-                              L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
 const wchar_t kAgentWindowClass[] = L"Lumivane";
 const char kFirstDecisionLine[] = "Detect_Notify_Fn: Power Status = ";
 
@@ -146,18 +151,6 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
 
 // ---- the simulated notebook ---------------------------------------------------------------
 
-std::wstring DataPath(const wchar_t* name) {
-    return std::wstring(kDataFolder) + L"\\" + name;
-}
-
-void WriteDataFile(const wchar_t* name, const std::string& bytes) {
-    FILE* file = _wfopen(DataPath(name).c_str(), L"wb");
-    if (file != nullptr) {
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
-    }
-}
-
 std::string ReadWholeFile(const std::wstring& path) {
     FILE* file = _wfopen(path.c_str(), L"rb");
     if (file == nullptr) {
@@ -171,43 +164,6 @@ std::string ReadWholeFile(const std::wstring& path) {
     }
     fclose(file);
     return bytes;
-}
-
-std::string ReadDataFile(const wchar_t* name) {
-    return ReadWholeFile(DataPath(name));
-}
-
-void ResetDataFolder() {
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((std::wstring(kDataFolder) + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name != L"." && name != L"..") {
-                (void)DeleteFileW(DataPath(name.c_str()).c_str()); // a leftover only costs a figure
-            }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    // The folder and its parents: a fresh prefix may have none of them.
-    const std::wstring folder = kDataFolder;
-    for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
-         at = folder.find(L'\\', at + 1)) {
-        (void)CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
-    }
-    (void)CreateDirectoryW(kDataFolder, nullptr);
-}
-
-bool SetProductValue(const wchar_t* name, DWORD value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const LSTATUS status = RegSetValueExW(key, name, 0, REG_DWORD,
-                                          reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
 }
 
 // The notebook every phase starts from: the default 144/60 Hz panel with its EDID, a BIOS that

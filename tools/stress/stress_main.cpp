@@ -27,6 +27,7 @@
 
 #include "common/fixed_paths.h"
 #include "tools/agentprocess/agent_process.h"
+#include "tools/agentprocess/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
@@ -42,9 +43,11 @@
 
 namespace {
 
-const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
-                              L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
-const wchar_t kPanelConfig[] = L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt";
+using agentprocess::DataPath;
+using agentprocess::ReadDataFile;
+using agentprocess::ResetDataFolder;
+using agentprocess::SetProductValue;
+using agentprocess::WriteDataFile;
 
 constexpr DWORD kHostReadyTimeoutMs = 30000;
 constexpr DWORD kSetAnswerTimeoutMs = 10000;
@@ -122,35 +125,6 @@ double NowMs() {
 
 // ---- the simulated notebook -----------------------------------------------------------------
 
-std::wstring DataPath(const wchar_t* name) {
-    return std::wstring(kDataFolder) + L"\\" + name;
-}
-
-std::string ReadDataFile(const wchar_t* name, size_t from = 0) {
-    FILE* file = _wfopen(DataPath(name).c_str(), L"rb");
-    if (file == nullptr) {
-        return std::string();
-    }
-    std::string bytes;
-    if (fseek(file, static_cast<long>(from), SEEK_SET) == 0) {
-        char buffer[4096];
-        size_t count;
-        while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-            bytes.append(buffer, count);
-        }
-    }
-    fclose(file);
-    return bytes;
-}
-
-void WriteDataFile(const wchar_t* name, const std::string& bytes) {
-    FILE* file = _wfopen(DataPath(name).c_str(), L"wb");
-    if (file != nullptr) {
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
-    }
-}
-
 // The log's size stands for the agent's activity: every step of a decision writes a line.
 uint64_t LogSize() {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -158,35 +132,6 @@ uint64_t LogSize() {
         return 0;
     }
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-void ResetDataFolder() {
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((std::wstring(kDataFolder) + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name != L"." && name != L"..") {
-                (void)DeleteFileW(DataPath(name.c_str()).c_str()); // PrepareNotebook checks
-            }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    (void)CreateDirectoryW(L"C:\\Users\\Public\\Roaming", nullptr);
-    (void)CreateDirectoryW(L"C:\\Users\\Public\\Roaming\\ZAVIK", nullptr);
-    (void)CreateDirectoryW(kDataFolder, nullptr);
-}
-
-bool SetProductValue(const wchar_t* name, DWORD value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const LSTATUS status = RegSetValueExW(key, name, 0, REG_DWORD,
-                                          reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
 }
 
 // The default notebook at 144 Hz on AC power, RefreshFlag 1, the BIOS with overdrive off,
@@ -207,7 +152,7 @@ bool PrepareNotebook(char choice) {
         Progress("the simulated BIOS is not running (tools/simbios/install-simbios.sh)");
         return false;
     }
-    (void)DeleteFileW(kPanelConfig); // usually absent
+    (void)DeleteFileW(kPanelConfigPath); // usually absent
     if (!SetProductValue(L"RefreshFlag", 1) || !SetProductValue(L"NeedShow", 0)) {
         Progress("cannot write the product key");
         return false;
