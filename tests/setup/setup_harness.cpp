@@ -92,10 +92,17 @@ ChildResult RunProgram(const std::wstring& program, const std::vector<std::wstri
     startup.hStdOutput = output;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    result.started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                    CREATE_NO_WINDOW, nullptr,
-                                    currentFolder.empty() ? nullptr : currentFolder.c_str(),
-                                    &startup, &process) != FALSE;
+    // A few attempts: under load Wine has been seen to refuse a start that works a moment later.
+    for (int attempt = 0; attempt < kStartAttempts && !result.started; ++attempt) {
+        if (attempt > 0) {
+            fprintf(stderr, "process start refused (error %lu), trying again\n", GetLastError());
+            Sleep(kStartRetryMs);
+        }
+        result.started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr,
+                                        currentFolder.empty() ? nullptr : currentFolder.c_str(),
+                                        &startup, &process) != FALSE;
+    }
     if (!result.started) {
         CloseHandle(output);
         return result;
