@@ -13,8 +13,8 @@ std::wstring DataPath(const wchar_t* name) {
     return std::wstring(kDataFolder) + L"\\" + name;
 }
 
-std::string ReadDataFile(const wchar_t* name, size_t from) {
-    FILE* file = _wfopen(DataPath(name).c_str(), L"rb");
+std::string ReadWholeFile(const std::wstring& path, size_t from) {
+    FILE* file = _wfopen(path.c_str(), L"rb");
     if (file == nullptr) {
         return std::string();
     }
@@ -28,6 +28,10 @@ std::string ReadDataFile(const wchar_t* name, size_t from) {
     }
     fclose(file);
     return bytes;
+}
+
+std::string ReadDataFile(const wchar_t* name, size_t from) {
+    return ReadWholeFile(DataPath(name), from);
 }
 
 void WriteDataFile(const wchar_t* name, const std::string& bytes) {

@@ -11,6 +11,9 @@ namespace agentprocess {
 // The product's uninstall key, where RefreshFlag and NeedShow live.
 extern const wchar_t kProductKey[];
 
+// All of a file's bytes from `from` on; empty when it cannot be read.
+std::string ReadWholeFile(const std::wstring& path, size_t from = 0);
+
 // A file in the data folder: its path, all of its bytes from `from` on (empty when it cannot be
 // read), and a rewrite with exactly these bytes.
 std::wstring DataPath(const wchar_t* name);

@@ -47,6 +47,7 @@ namespace {
 
 using agentprocess::DataPath;
 using agentprocess::ReadDataFile;
+using agentprocess::ReadWholeFile;
 using agentprocess::ResetDataFolder;
 using agentprocess::SetProductValue;
 using agentprocess::WriteDataFile;
@@ -150,21 +151,6 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
 }
 
 // ---- the simulated notebook ---------------------------------------------------------------
-
-std::string ReadWholeFile(const std::wstring& path) {
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr) {
-        return std::string();
-    }
-    std::string bytes;
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-        bytes.append(buffer, count);
-    }
-    fclose(file);
-    return bytes;
-}
 
 // The notebook every phase starts from: the default 144/60 Hz panel with its EDID, a BIOS that
 // reports overdrive support, AC power, RefreshFlag 1, no panel configuration file, and the
