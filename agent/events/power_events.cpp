@@ -37,11 +37,11 @@ void ReadLastStateDigit(FILE* file, char (&buffer)[2]) {
     buffer[1] = '\0';
 }
 
-void ApplyLowRate() {
-    SetRefreshRate(lowRefreshRate, highRefreshRate);
+bool ApplyLowRate() {
+    return SetRefreshRate(lowRefreshRate, highRefreshRate);
 }
-void ApplyHighRate() {
-    SetRefreshRate(highRefreshRate, highRefreshRate);
+bool ApplyHighRate() {
+    return SetRefreshRate(highRefreshRate, highRefreshRate);
 }
 
 void CloseIfOpen(FILE* file) {
@@ -56,14 +56,14 @@ bool ReadOnACPower() {
     return ReadACLineStatus() == 1;
 }
 
-void RestoreRefreshRate(bool onAC, RestoreForm form) {
+bool RestoreRefreshRate(bool onAC, RestoreForm form) {
     FILE* acdc = OpenStateFile(DataFilePath(kLastACDCFileName), L"r");
     machine::Delay(kBetweenReadsMs);
     FILE* dcRefresh = OpenStateFile(DataFilePath(kLastDCRefreshFileName), L"r");
     if (acdc == nullptr || dcRefresh == nullptr) {
         CloseIfOpen(acdc);
         CloseIfOpen(dcRefresh);
-        return;
+        return true;
     }
     ReadLastStateDigit(acdc, lastACDC);
     machine::Delay(kBetweenReadsMs);
@@ -74,30 +74,33 @@ void RestoreRefreshRate(bool onAC, RestoreForm form) {
 
     const char acdcDigit = lastACDC[0];
     const char dcDigit = lastDCRefresh[0];
+    bool newest = true;
     if (onAC) {
         if (acdcDigit != '2' && dcDigit == '1') {
-            ApplyLowRate();
+            newest = ApplyLowRate();
         } else {
-            ApplyHighRate();
+            newest = ApplyHighRate();
         }
     } else if (form == RestoreForm::Start) {
         if (acdcDigit == '1') {
-            ApplyLowRate();
+            newest = ApplyLowRate();
         } else if (acdcDigit == '2') {
             if (dcDigit == '1') {
-                ApplyLowRate();
+                newest = ApplyLowRate();
             } else {
-                ApplyHighRate();
+                newest = ApplyHighRate();
             }
         }
     } else if (acdcDigit == '1' || dcDigit == '1') {
-        ApplyLowRate();
+        newest = ApplyLowRate();
     } else {
-        ApplyHighRate();
+        newest = ApplyHighRate();
     }
+    return newest;
 }
 
 void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t currentRate) {
+    ++rateDecisionCount;
     FILE* acdc = nullptr;
     FILE* dcRefresh = nullptr;
     for (int attempt = 0;; ++attempt) {
@@ -140,10 +143,11 @@ namespace {
 void OnResumeSuspend() {
     if (IsDualRatePanel()) {
         bool onAC = ReadOnACPower();
+        bool newest = true;
         if (ReadRefreshFlag() == 1) {
-            RestoreRefreshRate(onAC, RestoreForm::Resume);
+            newest = RestoreRefreshRate(onAC, RestoreForm::Resume);
         }
-        if (!isSessionLocked) {
+        if (newest && !isSessionLocked) {
             RecordLastPowerState(onAC ? '1' : '2', 10, RateRule::Low);
         }
     }
@@ -159,14 +163,13 @@ void OnPowerStatusChange() {
     }
     if (IsDualRatePanel() && !isSuspended && changed) {
         bool onAC = ReadOnACPower();
+        // A charger that bounces delivers the next change inside this switch; that handler
+        // sees the newer source, and this one leaves the rate and the files to it.
+        bool newest = true;
         if (ReadRefreshFlag() == 1) {
-            if (onAC) {
-                ApplyHighRate();
-            } else {
-                ApplyLowRate();
-            }
+            newest = onAC ? ApplyHighRate() : ApplyLowRate();
         }
-        if (!isSessionLocked) {
+        if (newest && !isSessionLocked) {
             RecordLastPowerState(onAC ? '1' : '2', 10, RateRule::Fixed);
         }
     }

@@ -20,8 +20,11 @@ constexpr uint32_t kRateNotRead = 0xFFFFFFFF;
 // True when the power source is AC; a status that cannot be read counts as battery.
 bool ReadOnACPower();
 
-void RestoreRefreshRate(bool onAC, RestoreForm form);
+// False when its switch gave way to a newer decision (SetRefreshRate): the caller then leaves
+// the last-state files to the newer handler.
+bool RestoreRefreshRate(bool onAC, RestoreForm form);
 // acdcDigit '1' (AC) or '2'; currentRate: a rate the caller already read, or kRateNotRead.
+// A recording is a rate decision too: a switch it interrupts gives way.
 void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule,
                           uint32_t currentRate = kRateNotRead);
 LRESULT OnPowerBroadcast(WPARAM event, LPARAM data);

@@ -93,8 +93,9 @@ void RestoreAtStart() {
         return;
     }
     bool onAC = ReadOnACPower();
-    if (ReadRefreshFlag() == 1) {
-        RestoreRefreshRate(onAC, RestoreForm::Start);
+    // A power change handled inside the restore's switch has recorded what it saw.
+    if (ReadRefreshFlag() == 1 && !RestoreRefreshRate(onAC, RestoreForm::Start)) {
+        return;
     }
     RecordLastPowerState(onAC ? '1' : '2', 100, RateRule::Low);
 }

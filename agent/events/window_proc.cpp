@@ -68,18 +68,21 @@ void OnDeviceChange() {
     }
     bool onAC = ReadOnACPower();
     bool switching = ReadRefreshFlag() == 1;
+    // Every switch below may give way to a newer event handled inside it; the older handler
+    // then leaves the last-state files to the newer one.
+    bool newest = true;
     if (onAC) {
         if (switching) {
-            SetRefreshRate(highRefreshRate, highRefreshRate);
+            newest = SetRefreshRate(highRefreshRate, highRefreshRate);
         }
-        if (!isSessionLocked) {
+        if (newest && !isSessionLocked) {
             RecordLastPowerState('1', 10, RateRule::High);
         }
     } else {
         if (switching) {
-            SetRefreshRate(lowRefreshRate, highRefreshRate);
+            newest = SetRefreshRate(lowRefreshRate, highRefreshRate);
         }
-        if (!isSessionLocked) {
+        if (newest && !isSessionLocked) {
             RecordLastPowerState('2', 100, RateRule::Low);
         }
     }
@@ -89,12 +92,9 @@ void OnRefreshFlagChanged() {
     if (!IsDualRatePanel() || ReadOnACPower()) {
         return;
     }
-    if (ReadRefreshFlag() == 1) {
-        SetRefreshRate(lowRefreshRate, highRefreshRate);
-    } else {
-        SetRefreshRate(highRefreshRate, highRefreshRate);
-    }
-    if (!isSessionLocked) {
+    bool newest = ReadRefreshFlag() == 1 ? SetRefreshRate(lowRefreshRate, highRefreshRate)
+                                         : SetRefreshRate(highRefreshRate, highRefreshRate);
+    if (newest && !isSessionLocked) {
         RecordLastPowerState('2', 10, RateRule::Low);
     }
 }
@@ -105,8 +105,8 @@ void RestoreForSession() {
         return;
     }
     bool onAC = ReadOnACPower();
-    if (ReadRefreshFlag() == 1) {
-        RestoreRefreshRate(onAC, RestoreForm::Start);
+    if (ReadRefreshFlag() == 1 && !RestoreRefreshRate(onAC, RestoreForm::Start)) {
+        return;
     }
     if (onAC) {
         RecordLastPowerState('1', 10, RateRule::Low);

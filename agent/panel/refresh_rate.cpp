@@ -120,20 +120,21 @@ uint32_t ReadCurrentRefreshRate() {
     return SnapRefreshRate(mode.dmDisplayFrequency);
 }
 
-void SetRefreshRate(int32_t target, int32_t acrrValue) {
+bool SetRefreshRate(int32_t target, int32_t acrrValue) {
+    const uint32_t decision = ++rateDecisionCount;
     DISPLAY_DEVICEW adapter;
     if (!ReadAdapterZero(&adapter)) {
-        return;
+        return true;
     }
     DEVMODEW mode = EmptyMode();
     if (!machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
-        return;
+        return true;
     }
     const DWORD width = mode.dmPelsWidth;
     const DWORD height = mode.dmPelsHeight;
     const DWORD bitsPerPixel = mode.dmBitsPerPel;
     if (SnapsTo(mode.dmDisplayFrequency, target)) {
-        return;
+        return true;
     }
     const DWORD frequency = ChooseFrequency(adapter.DeviceName, mode, target);
     for (int attempt = 0; attempt < kModeChangeAttempts; ++attempt) {
@@ -148,14 +149,20 @@ void SetRefreshRate(int32_t target, int32_t acrrValue) {
         isChangingRefreshRate = true;
         (void)machine::ApplyDisplayMode(adapter.DeviceName, &mode, CDS_UPDATEREGISTRY);
         isChangingRefreshRate = outerChange;
+        // A power change (or any event) handled inside the mode change has chosen the rate for
+        // what it saw, which is newer than this target: retrying would undo it.
+        if (rateDecisionCount != decision) {
+            return false;
+        }
         mode = EmptyMode();
         (void)machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
         bool reached = SnapsTo(mode.dmDisplayFrequency, target);
         machine::Delay(kModeChangeWait);
         if (reached) {
-            return;
+            return true;
         }
     }
+    return true;
 }
 
 PanelDisplayMode GetPanelDisplayMode() {

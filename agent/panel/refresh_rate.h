@@ -14,7 +14,9 @@ struct PanelDisplayMode {
 int32_t CountActiveMonitors();
 // A rate within 3 Hz of a nominal rate becomes that rate; any other value is returned as is.
 uint32_t SnapRefreshRate(uint32_t rate);
-void SetRefreshRate(int32_t target, int32_t acrrValue);
+// Up to three attempts, 3 s apart. False when it gave way: a newer rate decision, handled
+// inside its mode change, took over, and the caller must not record its older state.
+bool SetRefreshRate(int32_t target, int32_t acrrValue);
 PanelDisplayMode GetPanelDisplayMode();
 // The snapped current rate of display device 0; 0 when it cannot be read.
 uint32_t ReadCurrentRefreshRate();

@@ -21,6 +21,7 @@ int32_t lastACLineStatus = -1;
 bool isSuspended = false;
 bool isSessionLocked = false;
 bool isChangingRefreshRate = false;
+uint32_t rateDecisionCount = 0;
 char lastACDC[2] = {};
 char lastDCRefresh[2] = {};
 uint32_t refreshFlag = 0;
@@ -62,6 +63,7 @@ void ResetAgentState() {
     isSuspended = false;
     isSessionLocked = false;
     isChangingRefreshRate = false;
+    rateDecisionCount = 0;
     lastACDC[0] = lastACDC[1] = 0;
     lastDCRefresh[0] = lastDCRefresh[1] = 0;
     refreshFlag = 0;

@@ -49,6 +49,11 @@ extern bool isSessionLocked;
 // True while SetRefreshRate changes the mode: the WM_DISPLAYCHANGE the platform sends from
 // inside that change is the agent's own. Window thread only.
 extern bool isChangingRefreshRate;
+// Counts the rate switches and last-state recordings the window thread has begun. A handler
+// nested inside the agent's own mode change (a power change the platform delivers during the
+// display-change broadcast) begins a newer one; the switch it interrupted sees the count move
+// and gives way. Window thread only.
+extern uint32_t rateDecisionCount;
 extern char lastACDC[2];
 extern char lastDCRefresh[2];
 extern uint32_t refreshFlag;

@@ -1,6 +1,7 @@
 // Power, session, display and device notifications reaching a running agent.
 #include "tests/events/agent_fixture.h"
 #include "tests/support/test_support.h"
+#include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +46,95 @@ TEST_F(Running, UnplugAndReplugFollowThePowerSource) {
     ExpectLastState("1", "2");
     EXPECT_EQ(StateFile(L"Icon.txt"), "1");
     EXPECT_TRUE(simbios::GetODState());
+}
+
+// A charger that bounces: the second change arrives inside the agent's rate switch for the
+// first (the platform delivers it during the display-change broadcast). The notebook must end
+// as if only the final source had been seen; the host hears the first change's icon on the
+// way, from the display change inside the first switch.
+TEST_F(Running, APowerChangeInsideTheRateSwitchHasTheLastWord) {
+    struct Case {
+        const char* bounce;
+        uint8_t from;  // the source the agent settles on first
+        uint8_t first; // the change it handles
+        uint8_t inner; // the change delivered inside its rate switch
+        bool locked;
+        uint32_t rate;
+        bool overdrive;
+        const char* icon;
+        const char* acdc; // "x": not recorded
+        const char* dcRefresh;
+        size_t notices;
+        size_t modeChanges;
+    } cases[] = {
+        {"AC, battery, AC", 1, 0, 1, false, 144, true, "1", "1", "2", 2, 2},
+        {"AC, battery, AC", 1, 0, 1, true, 144, true, "1", "x", "x", 2, 2},
+        {"battery, AC, battery", 0, 1, 0, false, 60, false, "2", "2", "1", 2, 2},
+        {"battery, AC, battery", 0, 1, 0, true, 60, false, "2", "x", "x", 2, 2},
+        // The same source again: the change is not noted, nothing differs from one event.
+        {"AC, battery, battery", 1, 0, 0, false, 60, false, "2", "2", "1", 1, 1},
+    };
+    refhost::RefHostProcess host;
+    ASSERT_TRUE(host.Start(refHostPath, {L"--plugin", pluginPath}));
+    ASSERT_TRUE(host.WaitForLine(refhost::StartsWith("ready"), 20000));
+    // Every notice sent so far has been printed once the host answers a command.
+    auto allNotices = [&host] {
+        host.Send("get");
+        EXPECT_TRUE(host.WaitForLine(refhost::StartsWith("get mode="), 20000));
+        std::vector<std::string> notices;
+        for (const std::string& line : host.Lines()) {
+            if (line.rfind("notice ", 0) == 0) {
+                notices.push_back(line);
+            }
+        }
+        return notices;
+    };
+    // One agent for all rows (every start is a chance for Wine to refuse a process under load):
+    // each row begins where the previous one ended, brought to its start by ordinary events.
+    bool locked = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bounce << (c.locked ? ", locked" : ""));
+        if (locked) {
+            agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+        }
+        if (simnotebook::GetACLineStatus() != c.from) {
+            PowerSource(c.from);
+        }
+        ASSERT_EQ(CurrentRate(), c.from == 1 ? 144u : 60u);
+        locked = c.locked;
+        if (locked) {
+            agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+        }
+        WriteStateFile(L"lasttimeACDC.txt", "x");
+        WriteStateFile(L"lasttimeDCRefresh.txt", "x");
+        const size_t noticesBefore = allNotices().size();
+        simnotebook::ClearRecord();
+
+        simnotebook::ArmPowerDuringNextModeChange(c.inner);
+        PowerSource(c.first);
+
+        uint8_t armed = 0;
+        EXPECT_FALSE(simnotebook::GetPowerDuringNextModeChange(&armed)) << "the double fired";
+        EXPECT_EQ(simnotebook::GetACLineStatus(), c.inner);
+        EXPECT_EQ(CurrentRate(), c.rate);
+        EXPECT_EQ(simbios::GetODState(), c.overdrive);
+        EXPECT_EQ(StateFile(L"Icon.txt"), c.icon);
+        ExpectLastState(c.acdc, c.dcRefresh);
+        std::vector<std::string> notices = allNotices();
+        EXPECT_EQ(notices.size() - noticesBefore, c.notices) << ReadLog();
+        ASSERT_FALSE(notices.empty());
+        EXPECT_EQ(refhost::LineField(notices.back(), "lparam"), c.icon);
+        EXPECT_EQ(refhost::LineField(notices.back(), "mode"), c.icon);
+        // The interrupted switch neither tries its target again nor waits: only the newest
+        // switch waits for the panel.
+        EXPECT_EQ(CountModeChanges(), c.modeChanges);
+        size_t waits = 0;
+        for (const simnotebook::Event& event : simnotebook::ReadRecord()) {
+            waits += event.kind == simnotebook::EventKind::Delay && event.milliseconds == 3000;
+        }
+        EXPECT_EQ(waits, 1u);
+    }
+    host.Stop();
 }
 
 TEST_F(Running, WithRefreshFlagZeroTheRateStaysButTheFilesFollowTheFixedRule) {

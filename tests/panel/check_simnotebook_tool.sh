@@ -23,6 +23,15 @@ echo "$out" | grep -q "takes=0 current=1920x1080x32@60" || fail "current: $out"
 echo "$out" | grep -q 'ABC1234\\x_0 0x0000000B' || fail "wmi rows: $out"
 echo "$out" | grep -q 'NUL0001\\y_0 (type 1)' || fail "wmi row without a value: $out"
 echo "$out" | grep -q 'power settings: lid=1 monitor=0' || fail "monitor power: $out"
+echo "$out" | grep -q 'power during next mode change: off' || fail "disarmed by default: $out"
+
+sim power-during-next-mode-change 255 || fail "arm"
+out=$(sim show)
+echo "$out" | grep -q 'power during next mode change: 255' || fail "armed: $out"
+sim power-during-next-mode-change off || fail "disarm"
+out=$(sim show)
+echo "$out" | grep -q 'power during next mode change: off' || fail "disarmed: $out"
+sim power-during-next-mode-change 256 >/dev/null 2>&1 && fail "line status 256 accepted"
 
 sim power 7x >/dev/null 2>&1 && fail "bad argument accepted"
 sim bogus >/dev/null 2>&1 && fail "unknown command accepted"

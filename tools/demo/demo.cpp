@@ -6,7 +6,8 @@
 // broadcasts a display change to every top-level window before the switch returns, so the
 // agent handles that display change nested inside the step that switched (a row of its own,
 // seen by a window of this program), and start-up's power-setting registration brings a
-// monitor-power notice (a row of its own, seen in the agent's log).
+// monitor-power notice (a row of its own, seen in the agent's log). A charger that bounces
+// delivers its second power change inside such a switch; that window sees it too.
 //
 // Usage: Demo.exe <install folder with trailing backslash> [--keep]
 #include "common/fixed_paths.h"
@@ -43,10 +44,13 @@ struct Expected {
     const char* bios;
     const char* icon;
     const char* hwid;
-    const char* notice;        // mode the host must hear, or "-" for none
-    size_t displayChanges;     // rate switches, each announced to every top-level window
-    size_t powerEvents;        // "OnPowerEvent" runs of the agent, nested ones included
-    bool registration = false; // start-up: one power event is the registration's notice
+    const char* notice;                  // mode the host must hear, or "-" for none
+    size_t displayChanges;               // rate switches, each announced to every top-level window
+    size_t powerEvents;                  // "OnPowerEvent" runs of the agent, nested ones included
+    bool registration = false;           // start-up: one power event is the registration's notice
+    size_t powerChanges = 0;             // power changes the notebook announced inside the step
+    const char* earlierNotice = nullptr; // a mode the host must hear before `notice`
+    const char* lastState = nullptr;     // lasttimeACDC.txt and lasttimeDCRefresh.txt, when checked
 };
 
 const char kPowerEventLine[] = "] OnPowerEvent Power status = ";
@@ -59,14 +63,31 @@ struct Row {
 
 std::vector<Row> rows;
 
-// The display changes the platform announced to this program's window, each with the rate the
-// panel had then, in order.
-std::mutex displayChangeLock;
-std::vector<std::string> displayChanges;
+// What the platform announced to this program's window, in order: display changes, each with
+// the rate the panel had then, and power changes, each with the source it brought.
+struct Announcement {
+    bool powerChange = false;
+    std::string rate;
+    std::string power;
+};
+std::mutex announcementLock;
+std::vector<Announcement> announcements;
+
+size_t CountAnnouncements(bool powerChange) {
+    std::lock_guard<std::mutex> hold(announcementLock);
+    size_t count = 0;
+    for (const Announcement& announcement : announcements) {
+        count += announcement.powerChange == powerChange ? 1 : 0;
+    }
+    return count;
+}
 
 size_t DisplayChangeCount() {
-    std::lock_guard<std::mutex> hold(displayChangeLock);
-    return displayChanges.size();
+    return CountAnnouncements(false);
+}
+
+size_t PowerChangeCount() {
+    return CountAnnouncements(true);
 }
 
 std::string ReadDataFile(const wchar_t* name) {
@@ -189,11 +210,20 @@ std::string CurrentRate() {
     return simnotebook::GetCurrentMode(0, &mode) ? std::to_string(mode.frequency) + " Hz" : "?";
 }
 
+std::string PowerSourceText() {
+    return simnotebook::GetACLineStatus() == 1 ? "AC" : "battery";
+}
+
 LRESULT CALLBACK DisplayListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DISPLAYCHANGE) {
-        std::lock_guard<std::mutex> hold(displayChangeLock);
-        displayChanges.push_back(CurrentRate());
+        std::lock_guard<std::mutex> hold(announcementLock);
+        announcements.push_back(Announcement{false, CurrentRate(), PowerSourceText()});
         return 0;
+    }
+    if (message == WM_POWERBROADCAST && wParam == PBT_APMPOWERSTATUSCHANGE) {
+        std::lock_guard<std::mutex> hold(announcementLock);
+        announcements.push_back(Announcement{true, CurrentRate(), PowerSourceText()});
+        return TRUE;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -262,10 +292,18 @@ struct StepStart {
     ULONGLONG at;
     size_t displayChanges;
     size_t powerEvents;
+    size_t announcements;
+    size_t powerChanges;
 };
 
 StepStart BeginStep() {
-    return StepStart{GetTickCount64(), DisplayChangeCount(), CountInLog(kPowerEventLine)};
+    size_t announced = 0;
+    {
+        std::lock_guard<std::mutex> hold(announcementLock);
+        announced = announcements.size();
+    }
+    return StepStart{GetTickCount64(), DisplayChangeCount(), CountInLog(kPowerEventLine), announced,
+                     PowerChangeCount()};
 }
 
 // Waits until the agent, which acts on its own threads, shows the expected state.
@@ -294,18 +332,32 @@ void Record(const std::string& step, const Expected& expected, refhost::RefHostP
     Row row;
     row.step = step;
     std::string mode;
+    // The host must also hear the earlier notice, and nothing more after the last one.
+    const bool earlierHeard =
+        expected.earlierNotice == nullptr ||
+        host.WaitForLine(refhost::NoticeWithMode(expected.earlierNotice), kNoticeWaitMs);
     if (std::string(expected.notice) != "-") {
         auto line = host.WaitForLine(refhost::NoticeWithMode(expected.notice), kNoticeWaitMs);
-        if (line) {
+        if (line && earlierHeard) {
             auto since = refhost::LineField(*line, "since-set-ms");
             ULONGLONG latency = GetTickCount64() - actedAt;
+            std::string modes = expected.earlierNotice == nullptr
+                                    ? expected.notice
+                                    : std::string(expected.earlierNotice) + ", " + expected.notice;
             row.notice =
-                std::string("mode ") + expected.notice + " (" +
+                std::string("mode ") + modes + " (" +
                 (since && *since != "-1" && step.rfind("user", 0) == 0 ? *since
                                                                        : std::to_string(latency)) +
                 " ms)";
+            if (expected.earlierNotice != nullptr) {
+                auto stray = host.WaitForLine(refhost::StartsWith("notice"), kQuietWaitMs);
+                if (stray) {
+                    row.notice += " +" + refhost::LineField(*stray, "mode").value_or("?");
+                    row.ok = false;
+                }
+            }
         } else {
-            row.notice = "missing";
+            row.notice = line ? "missing earlier" : "missing";
             row.ok = false;
         }
     } else {
@@ -328,22 +380,34 @@ void Record(const std::string& step, const Expected& expected, refhost::RefHostP
                                    expected.displayChanges);
     const bool powerOk = Reaches([&] { return CountInLog(kPowerEventLine) - begun.powerEvents; },
                                  expected.powerEvents);
-    row.ok = row.ok && displayOk && powerOk;
+    const bool powerChangesOk =
+        Reaches([&] { return PowerChangeCount() - begun.powerChanges; }, expected.powerChanges);
+    row.ok = row.ok && displayOk && powerOk && powerChangesOk;
+    const std::string lastState =
+        ReadDataFile(L"lasttimeACDC.txt") + ReadDataFile(L"lasttimeDCRefresh.txt");
+    row.ok = row.ok && (expected.lastState == nullptr || lastState == expected.lastState);
     PrintRow(row);
-    std::vector<std::string> seen;
+    std::vector<Announcement> seen;
     {
-        std::lock_guard<std::mutex> hold(displayChangeLock);
-        seen.assign(displayChanges.begin() + static_cast<std::ptrdiff_t>(begun.displayChanges),
-                    displayChanges.end());
+        std::lock_guard<std::mutex> hold(announcementLock);
+        seen.assign(announcements.begin() + static_cast<std::ptrdiff_t>(begun.announcements),
+                    announcements.end());
     }
-    for (const std::string& rate : seen) {
+    for (const Announcement& announcement : seen) {
         Row nested;
-        nested.step = "  -> display change, nested";
-        nested.power = row.power;
-        nested.rate = rate;
+        nested.step =
+            announcement.powerChange ? "  -> power change, nested" : "  -> display change, nested";
+        nested.power = announcement.power;
+        nested.rate = announcement.rate;
         nested.notice = "(agent: power event)";
-        nested.ok = displayOk;
+        nested.ok = announcement.powerChange ? powerChangesOk : displayOk;
         PrintRow(nested);
+    }
+    if (expected.lastState != nullptr) {
+        std::printf("|   lasttimeACDC.txt + lasttimeDCRefresh.txt: %s (%s %s)\n", lastState.c_str(),
+                    lastState == expected.lastState ? "as after one change to"
+                                                    : "DIFFERS from one change to",
+                    expected.power);
     }
     if (expected.registration && powerOk) {
         Row notice;
@@ -466,6 +530,14 @@ int wmain(int argc, wchar_t** argv) {
     begun = BeginStep();
     powerSource(1);
     Record("back on AC", {"AC", 144, "on", "1", "1", "1", 1, 2}, host, begun);
+
+    // The plug bounces: AC is back while the agent switches to the battery rate. The change
+    // handled inside that switch has the last word; the switch it interrupted gives way.
+    begun = BeginStep();
+    simnotebook::ArmPowerDuringNextModeChange(1);
+    powerSource(0);
+    Record("charger bounces during a rate switch",
+           {"AC", 144, "on", "1", "1", "1", 2, 4, false, 1, "2", "12"}, host, begun);
 
     if (!keep) {
         std::printf("\nStagehand.exe /Uninstall:\n");

@@ -6,7 +6,8 @@
 // Where the platform talks back, so does the simulation, in the same way: a mode change that
 // takes effect broadcasts WM_DISPLAYCHANGE before it returns (the caller's own window handles
 // it nested inside the call), and a power-setting registration is answered with the setting's
-// current value, sent from another thread.
+// current value, sent from another thread. Armed by a test, a mode change also brings a power
+// change, delivered the same way inside the call: a charger that bounces during a rate switch.
 #include "agent/machine/machine.h"
 
 #include "tools/simnotebook/simnotebook.h"
@@ -79,6 +80,13 @@ void BroadcastDisplayChange(const simnotebook::Mode& mode) {
     (void)SendMessageTimeoutW(HWND_BROADCAST, WM_DISPLAYCHANGE, mode.bitsPerPixel,
                               MAKELPARAM(mode.width, mode.height), SMTO_ABORTIFHUNG,
                               kDisplayChangeTimeoutMs, nullptr);
+}
+
+// The platform sends power broadcasts to every top-level window; each has this long to answer.
+void BroadcastPowerStatusChange(uint8_t acLineStatus) {
+    simnotebook::SetACLineStatus(acLineStatus);
+    (void)SendMessageTimeoutW(HWND_BROADCAST, WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE, 0,
+                              SMTO_ABORTIFHUNG, kDisplayChangeTimeoutMs, nullptr);
 }
 
 // One PBT_POWERSETTINGCHANGE on its way: the setting record with its 4-byte value behind it.
@@ -213,6 +221,10 @@ LONG ApplyDisplayMode(const wchar_t* deviceName, DEVMODEW* mode, DWORD flags) {
     simnotebook::AppendEvent(event);
     if (result == DISP_CHANGE_SUCCESSFUL && mode != nullptr) {
         BroadcastDisplayChange(event.mode);
+    }
+    uint8_t acLineStatus = 0;
+    if (simnotebook::TakePowerDuringNextModeChange(&acLineStatus)) {
+        BroadcastPowerStatusChange(acLineStatus);
     }
     return result;
 }

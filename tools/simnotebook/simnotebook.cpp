@@ -21,6 +21,7 @@ const wchar_t kDefaultPanelInstanceKey[] = L"5&1a2b3c4d&0&UID4352";
 namespace {
 
 const wchar_t kRecordMutexName[] = L"Local\\LumivaneSimRecord";
+const wchar_t kPowerDuringNextModeChange[] = L"PowerDuringNextModeChange";
 const wchar_t kDisplayEnumPath[] = L"SYSTEM\\CurrentControlSet\\Enum\\DISPLAY";
 const wchar_t kMonitorClassGuid[] = L"{4d36e96e-e325-11ce-bfc1-08002be10318}";
 constexpr uint32_t kActiveMonitor = 3;  // DISPLAY_DEVICE_ACTIVE | DISPLAY_DEVICE_ATTACHED
@@ -357,6 +358,42 @@ void SetMonitorPower(uint32_t value) {
 }
 uint32_t GetMonitorPower() {
     return GetRootDword(L"MonitorPowerOn", 1);
+}
+
+void ArmPowerDuringNextModeChange(uint8_t status) {
+    SetRootDword(kPowerDuringNextModeChange, status);
+}
+
+void DisarmPowerDuringNextModeChange() {
+    UniqueKey key = CreateKey(SimPath());
+    if (key.Valid()) {
+        (void)RegDeleteValueW(key.Get(), kPowerDuringNextModeChange);
+    }
+}
+
+bool GetPowerDuringNextModeChange(uint8_t* status) {
+    UniqueKey key = OpenKey(SimPath());
+    constexpr DWORD kDisarmed = 0xFFFFFFFF;
+    DWORD value = ReadDword(key.Get(), kPowerDuringNextModeChange, kDisarmed);
+    if (value == kDisarmed) {
+        return false;
+    }
+    *status = static_cast<uint8_t>(value);
+    return true;
+}
+
+bool TakePowerDuringNextModeChange(uint8_t* status) {
+    UniqueKey key = CreateKey(SimPath());
+    uint8_t armed = 0;
+    if (!key.Valid() || !GetPowerDuringNextModeChange(&armed)) {
+        return false;
+    }
+    // Whoever deletes the value took it.
+    if (RegDeleteValueW(key.Get(), kPowerDuringNextModeChange) != ERROR_SUCCESS) {
+        return false;
+    }
+    *status = armed;
+    return true;
 }
 
 void SetAdapters(const std::vector<Adapter>& adapters) {

@@ -12,6 +12,8 @@
 //     WmiQueryFails       DWORD  1: the WMI query cannot run
 //     LidOpen             DWORD  the lid switch setting's value (1 open, 0 closed)
 //     MonitorPowerOn      DWORD  the monitor power setting's value (1 on, 0 off, 2 dimmed)
+//     PowerDuringNextModeChange  DWORD  armed: the AC line status the next mode change brings
+//                         (absent: disarmed)
 //     Wmi\<i>             InstanceName SZ, VideoOutputTechnology DWORD, VideoOutputTechnology-
 //                         Type DWORD (the VARIANT type WMI hands over; absent: VT_I4)
 //                                                                          (i = 0, 1, ...)
@@ -122,6 +124,16 @@ void SetLidOpen(bool open);
 bool GetLidOpen();
 void SetMonitorPower(uint32_t value);
 uint32_t GetMonitorPower();
+
+// A charger that bounces during a rate switch: once armed, the next mode change sets the AC
+// line status to `status` and sends PBT_APMPOWERSTATUSCHANGE to the top-level windows from
+// inside the change (after its display-change broadcast, before it returns), then disarms.
+void ArmPowerDuringNextModeChange(uint8_t status);
+void DisarmPowerDuringNextModeChange();
+// False while disarmed.
+bool GetPowerDuringNextModeChange(uint8_t* status);
+// Disarms and tells whether it was armed, with what; one caller wins when several take at once.
+bool TakePowerDuringNextModeChange(uint8_t* status);
 
 // The record: mode changes and delays in the order the agent asked for them.
 enum class EventKind : uint32_t { ModeChange = 1, Delay = 2 };

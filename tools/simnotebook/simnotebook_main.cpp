@@ -27,6 +27,9 @@ const wchar_t kUsage[] =
     L"  delayscale <percent>         0: delays are virtual; n: sleep n% of each delay\n"
     L"  lid <0|1>                    lid switch setting: 1 open, 0 closed\n"
     L"  monitorpower <0|1|2>         monitor power setting: 1 on, 0 off, 2 dimmed\n"
+    L"  power-during-next-mode-change <0|1|255|off>\n"
+    L"                               the next mode change also changes the AC line status\n"
+    L"                               and announces it from inside the change; then disarms\n"
     L"  edid <file>                  install a raw EDID for the default panel's keys\n"
     L"  record                       print the recorded mode changes and delays\n"
     L"  clear                        clear the record\n";
@@ -72,6 +75,12 @@ void Show() {
     }
     wprintf(L"power settings: lid=%d monitor=%u\n", simnotebook::GetLidOpen() ? 1 : 0,
             simnotebook::GetMonitorPower());
+    uint8_t armed = 0;
+    if (simnotebook::GetPowerDuringNextModeChange(&armed)) {
+        wprintf(L"power during next mode change: %u\n", armed);
+    } else {
+        wprintf(L"power during next mode change: off\n");
+    }
     wprintf(L"record: %llu events\n",
             static_cast<unsigned long long>(simnotebook::RecordedEventCount()));
 }
@@ -183,6 +192,14 @@ int Run(const std::vector<std::wstring>& args) {
         simnotebook::SetLidOpen(a != 0);
     } else if (command == L"monitorpower" && args.size() == 2 && ParseNumber(args[1].c_str(), &a)) {
         simnotebook::SetMonitorPower(static_cast<uint32_t>(a));
+    } else if (command == L"power-during-next-mode-change" && args.size() == 2) {
+        if (args[1] == L"off") {
+            simnotebook::DisarmPowerDuringNextModeChange();
+        } else if (ParseNumber(args[1].c_str(), &a) && a <= 255) {
+            simnotebook::ArmPowerDuringNextModeChange(static_cast<uint8_t>(a));
+        } else {
+            return Usage();
+        }
     } else if (command == L"edid" && args.size() == 2) {
         std::vector<uint8_t> edid;
         if (!ReadBinaryFile(args[1].c_str(), &edid)) {
