@@ -15,7 +15,7 @@ echo "$out" | grep -q 'DISPLAY\\AUO519D\\5&1a2b3c4d&0&UID4352_0 0x80000000' || f
 
 sim power 0 && sim monitors 2 && sim current 0 1920x1080x32@60 && sim modetakes 0 0 &&
     sim wmi 'DISPLAY\EXT0001\1&1_0:10' 'DISPLAY\ABC1234\x_0:0xB' 'DISPLAY\NUL0001\y_0:null' &&
-    sim monitorpower 0 || fail "setters"
+    sim monitorpower 0 && sim console-session 7 || fail "setters"
 out=$(sim show)
 echo "$out" | grep -q "ACLineStatus=0 " || fail "power 0: $out"
 echo "$out" | grep -q 'adapter 1: \\\\.\\DISPLAY2' || fail "monitors 2: $out"
@@ -23,8 +23,12 @@ echo "$out" | grep -q "takes=0 current=1920x1080x32@60" || fail "current: $out"
 echo "$out" | grep -q 'ABC1234\\x_0 0x0000000B' || fail "wmi rows: $out"
 echo "$out" | grep -q 'NUL0001\\y_0 (type 1)' || fail "wmi row without a value: $out"
 echo "$out" | grep -q 'power settings: lid=1 monitor=0' || fail "monitor power: $out"
+echo "$out" | grep -q 'console session: 7' || fail "console session: $out"
+sim console-session self || fail "console session self"
+sim show | tr -d '\r' | grep -q 'console session: self' || fail "console session back to self"
 
 sim power 7x >/dev/null 2>&1 && fail "bad argument accepted"
+sim console-session me >/dev/null 2>&1 && fail "bad console session accepted"
 sim bogus >/dev/null 2>&1 && fail "unknown command accepted"
 
 sim reset

@@ -12,6 +12,7 @@
 //     WmiQueryFails       DWORD  1: the WMI query cannot run
 //     LidOpen             DWORD  the lid switch setting's value (1 open, 0 closed)
 //     MonitorPowerOn      DWORD  the monitor power setting's value (1 on, 0 off, 2 dimmed)
+//     ConsoleSession      DWORD  the active console session (absent: the asking process's own)
 //     Wmi\<i>             InstanceName SZ, VideoOutputTechnology DWORD, VideoOutputTechnology-
 //                         Type DWORD (the VARIANT type WMI hands over; absent: VT_I4)
 //                                                                          (i = 0, 1, ...)
@@ -122,6 +123,13 @@ void SetLidOpen(bool open);
 bool GetLidOpen();
 void SetMonitorPower(uint32_t value);
 uint32_t GetMonitorPower();
+
+// The active console session: another id stands in for another user at the screen; "self"
+// (the default) makes every asking process's own session the console.
+void SetConsoleSession(uint32_t session);
+void SetConsoleSessionSelf();
+// False while the console is "self".
+bool GetConsoleSession(uint32_t* session);
 
 // The record: mode changes and delays in the order the agent asked for them.
 enum class EventKind : uint32_t { ModeChange = 1, Delay = 2 };
