@@ -170,8 +170,10 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 } // namespace
 
 // Events arrive for every session of the machine; the lock state kept is this session's own.
+// An own session that cannot be read takes every event as its own, as the agent always did.
 void OnSessionChange(WPARAM event, DWORD session) {
-    const bool ownSession = session == machine::ReadOwnSessionId();
+    const DWORD own = machine::ReadOwnSessionId();
+    const bool ownSession = own == machine::kNoSession || session == own;
     switch (event) {
     case WTS_SESSION_LOGON:
         if (ActsForConsole(L"WTS_SESSION_LOGON")) {
