@@ -188,8 +188,8 @@ void Notify(HWND agent, UINT message, WPARAM wParam, LPARAM lParam = 0) {
 void NotifySession(HWND agent, WPARAM event) {
     DWORD processId = 0;
     DWORD session = 0;
-    GetWindowThreadProcessId(agent, &processId);
-    ProcessIdToSessionId(processId, &session);
+    (void)GetWindowThreadProcessId(agent, &processId);
+    (void)ProcessIdToSessionId(processId, &session);
     Notify(agent, WM_WTSSESSION_CHANGE, event, static_cast<LPARAM>(session));
 }
 
