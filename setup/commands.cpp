@@ -6,6 +6,7 @@
 #include "setup/agent_start_end.h"
 #include "setup/install_files.h"
 #include "setup/logon_task.h"
+#include "setup/session.h"
 #include "setup/setup_limits.h"
 
 #include <cstdio>
@@ -16,6 +17,8 @@ namespace {
 
 constexpr int kExitNoCommand = -1;
 constexpr int kExitDone = 0;
+// Services and system-account installer actions run here; no user's desktop does.
+constexpr DWORD kServicesSession = 0;
 
 // The agent path for a folder text: the folder prefix followed by the agent's file name; a
 // folder text that would make it too long is refused with a message and false.
@@ -66,6 +69,14 @@ void RunUninstall(const wchar_t* folder) {
 
 void RunCommit() {
     printf("Test Confirm function");
+    // An agent in session 0 would serve nobody's screen and compete with the user's agent
+    // until the next reboot; the user's logon starts the right one.
+    DWORD session = 0;
+    if (ReadOwnSessionId(&session) && session == kServicesSession) {
+        printf("Lumivane.exe is not started in session 0; the logon task starts it at the next "
+               "logon.\n");
+        return;
+    }
     // The agent beside this tool, by its full path: the platform's search for a bare name
     // would also look in the current folder.
     const std::wstring folder = OwnProgramFolder();

@@ -22,8 +22,10 @@ const wchar_t kAuthor[] = L"Zavik Devices Inc";
 const wchar_t kPrincipalId[] = L"Lumivane_Principle1";
 const wchar_t kTriggerId[] = L"Lumivane_Trigger1";
 const wchar_t kNoTimeLimit[] = L"PT0S";
-// Well-known identifier of the local Administrators group: any member's logon qualifies.
-const wchar_t kAdministratorsGroup[] = L"S-1-5-32-544";
+// Well-known identifier of the local Users group: every interactive user's logon qualifies,
+// administrators included, so a standard user gets an agent too. The highest run level keeps
+// an administrator's agent elevated; a standard user's runs with that user's rights.
+const wchar_t kUsersGroup[] = L"S-1-5-32-545";
 
 // Earlier releases passed 1 rather than VARIANT_TRUE; the scheduler takes any non-zero value as
 // true, and keeping 1 keeps the registered task identical across releases.
@@ -96,6 +98,13 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
         (void)settings->put_RunOnlyIfIdle(VARIANT_FALSE);
         (void)settings->put_RunOnlyIfNetworkAvailable(VARIANT_FALSE);
         (void)settings->put_StopIfGoingOnBatteries(VARIANT_FALSE);
+        // Every user who logs on gets an agent of their own, even while another user's runs
+        // (the scheduler's default would start none). Without it the task still serves the
+        // first user, so a refusal is reported and the install goes on.
+        hr = settings->put_MultipleInstances(TASK_INSTANCES_PARALLEL);
+        if (FAILED(hr)) {
+            printf("Cannot put the multiple instances policy: %ld\n", hr);
+        }
         hr = settings->put_ExecutionTimeLimit(Bstr(kNoTimeLimit).Get());
         if (FAILED(hr)) {
             printf("Cannot put setting info: %ld\n", hr);
@@ -162,10 +171,10 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
     }
 
     ComPtr<IRegisteredTask> registeredTask;
-    hr = rootFolder->RegisterTaskDefinition(
-        Bstr(kTaskName).Get(), definition.Get(), TASK_CREATE_OR_UPDATE,
-        Variant::Text(kAdministratorsGroup).Get(), Variant().Get(), TASK_LOGON_GROUP,
-        Variant::Text(L"").Get(), registeredTask.Put());
+    hr = rootFolder->RegisterTaskDefinition(Bstr(kTaskName).Get(), definition.Get(),
+                                            TASK_CREATE_OR_UPDATE, Variant::Text(kUsersGroup).Get(),
+                                            Variant().Get(), TASK_LOGON_GROUP,
+                                            Variant::Text(L"").Get(), registeredTask.Put());
     if (FAILED(hr)) {
         const DWORD lastError = GetLastError();
         printf("Getlasterror = %d\n", static_cast<int>(lastError));

@@ -19,6 +19,7 @@
 #include "agent/resources/resource.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
+#include "agent/state/console_session.h"
 
 #include <wtsapi32.h>
 
@@ -53,9 +54,12 @@ void FirstDecision() {
         (void)WriteStateValue(DataFilePath(kHWIDResultFileName), L"0");
     } else if (TextEquals(isODPanel, L"YES")) {
         WriteLog(L"OnStart: panel registry monitor start");
-        (void)Detect_Notify_Fn();
+        // Away from the console the first decision waits until the session is the console.
+        if (ActsForConsole(L"OnStart")) {
+            (void)Detect_Notify_Fn();
+        }
     } else {
-        {
+        if (ActsForConsole(L"OnStart")) {
             AgentLock lock;
             Notify_Helmbay_ODIcon(L"2");
         }
@@ -241,8 +245,14 @@ int RunAgent(HINSTANCE instance) {
     WriteNeedShow(highRefreshRate != lowRefreshRate);
     monitorCount = lastMonitorCount = CountActiveMonitors();
     uint32_t startRate = ReadCurrentRefreshRate();
-    CreateLastStateFiles(startRate);
+    // Another session's agent keeps the last state while this session is away from the
+    // console; this one records and restores once its session is the console.
+    if (IsConsoleSession()) {
+        CreateLastStateFiles(startRate);
+    }
     machine::Delay(1000);
-    RestoreAtStart();
+    if (IsConsoleSession()) {
+        RestoreAtStart();
+    }
     return RunMessageLoop(window, accelerators);
 }

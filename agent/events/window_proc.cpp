@@ -1,13 +1,22 @@
 #include "agent/events/window_proc.h"
 
+#include "agent/decision/host_notice.h"
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
+#include "agent/files/folder_watch.h"
+#include "agent/log/log.h"
+#include "agent/log/text.h"
+#include "agent/machine/machine.h"
 #include "agent/panel/refresh_rate.h"
 #include "agent/resources/resource.h"
+#include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
+#include "agent/state/console_session.h"
 
 #include <cfgmgr32.h>
 #include <wtsapi32.h>
+
+#include <string>
 
 namespace {
 
@@ -115,6 +124,36 @@ void RestoreForSession() {
     }
 }
 
+// A panel without overdrive takes no decisions: its icon value is the "2" start-up reports,
+// which an agent that started away from the console has not reported yet.
+void ReportPanelWithoutOverdrive() {
+    if (TextEquals(detectEDID, L"FAIL") || TextEquals(isODPanel, L"YES")) {
+        return;
+    }
+    AgentLock lock;
+    Notify_Helmbay_ODIcon(L"2");
+}
+
+// The agent's session is the console again after another user's time there. While away it
+// acted on nothing, so what it tracks between events is taken afresh: the power source and
+// monitor count it last saw are stale, and a resume it missed would leave it suspended for
+// good. Files deleted meanwhile are written again before the session's usual restore.
+void OnConsoleRegained() {
+    if (!ActsForConsole(L"OnConsoleRegained")) {
+        return;
+    }
+    WriteLog(L"OnConsoleRegained: session " + std::to_wstring(machine::ReadOwnSessionId()) +
+             L" is the console session");
+    isSuspended = false;
+    SYSTEM_POWER_STATUS power = {};
+    lastACLineStatus = machine::GetPowerStatus(&power) ? power.ACLineStatus : 255;
+    monitorCount = lastMonitorCount = CountActiveMonitors();
+    RepairDeletedStateFiles();
+    RestoreForSession();
+    ReportPanelWithoutOverdrive();
+    OnPowerEvent();
+}
+
 LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (LOWORD(wParam)) {
     case kCommandAbout:
@@ -130,19 +169,36 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
-void OnSessionChange(WPARAM event) {
+// Events arrive for every session of the machine; the lock state kept is this session's own.
+// An own session that cannot be read takes every event as its own, as the agent always did.
+void OnSessionChange(WPARAM event, DWORD session) {
+    const DWORD own = machine::ReadOwnSessionId();
+    const bool ownSession = own == machine::kNoSession || session == own;
     switch (event) {
     case WTS_SESSION_LOGON:
-        RestoreForSession();
-        OnPowerEvent();
+        if (ActsForConsole(L"WTS_SESSION_LOGON")) {
+            RestoreForSession();
+            OnPowerEvent();
+        }
         break;
     case WTS_SESSION_LOCK:
-        isSessionLocked = true;
+        if (ownSession) {
+            isSessionLocked = true;
+        }
         break;
     case WTS_SESSION_UNLOCK:
-        isSessionLocked = false;
-        RestoreForSession();
-        OnPowerEvent();
+        if (ownSession) {
+            isSessionLocked = false;
+            if (ActsForConsole(L"WTS_SESSION_UNLOCK")) {
+                RestoreForSession();
+                OnPowerEvent();
+            }
+        }
+        break;
+    case WTS_CONSOLE_CONNECT:
+        if (ownSession) {
+            OnConsoleRegained();
+        }
         break;
     default:
         break;
@@ -180,20 +236,26 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         return 0;
     }
     case WM_DISPLAYCHANGE:
-        OnDisplayChange();
+        if (ActsForConsole(L"WM_DISPLAYCHANGE")) {
+            OnDisplayChange();
+        }
         return 0;
     case WM_COMMAND:
         return OnCommand(window, message, wParam, lParam);
     case WM_POWERBROADCAST:
-        return OnPowerBroadcast(wParam, lParam);
+        return ActsForConsole(L"WM_POWERBROADCAST") ? OnPowerBroadcast(wParam, lParam) : 0;
     case WM_DEVICECHANGE:
-        OnDeviceChange();
+        if (ActsForConsole(L"WM_DEVICECHANGE")) {
+            OnDeviceChange();
+        }
         return 0;
     case WM_WTSSESSION_CHANGE:
-        OnSessionChange(wParam);
+        OnSessionChange(wParam, static_cast<DWORD>(lParam));
         return 0;
     case WM_REFRESHFLAG_CHANGED:
-        OnRefreshFlagChanged();
+        if (ActsForConsole(L"WM_REFRESHFLAG_CHANGED")) {
+            OnRefreshFlagChanged();
+        }
         return 0;
     default:
         return DefWindowProcW(window, message, wParam, lParam);

@@ -5,5 +5,6 @@
 #include <windows.h>
 
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-void OnSessionChange(WPARAM event);
+// session: the session the event concerns (the message's lParam).
+void OnSessionChange(WPARAM event, DWORD session);
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

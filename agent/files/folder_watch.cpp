@@ -7,6 +7,7 @@
 #include "common/owners.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
+#include "agent/state/console_session.h"
 
 #include <cstdio>
 #include <cstring>
@@ -63,6 +64,9 @@ std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount
 }
 
 void fsWatcher_OD_Result_Changed() {
+    if (!ActsForConsole(L"fsWatcher_OD_Result_Changed")) {
+        return;
+    }
     AgentLock lock;
     WriteLog(L"fsWatcher_OD_Result_Changed ++");
     if (skipNextODResultChange) {
@@ -90,6 +94,9 @@ void fsWatcher_OD_Result_Changed() {
 }
 
 void fsWatcher_HWID_Result_Deleted() {
+    if (!ActsForConsole(L"fsWatcher_HWID_Result_Deleted")) {
+        return;
+    }
     AgentLock lock;
     std::wstring path = DataFilePath(kHWIDResultFileName);
     WriteLog(path + L" is deleted.");
@@ -106,6 +113,9 @@ void fsWatcher_HWID_Result_Deleted() {
 }
 
 void fsWatcher_Icon_Deleted() {
+    if (!ActsForConsole(L"fsWatcher_Icon_Deleted")) {
+        return;
+    }
     AgentLock lock;
     std::wstring path = DataFilePath(kIconFileName);
     WriteLog(path + L" is Deleted");
@@ -117,6 +127,9 @@ void fsWatcher_Icon_Deleted() {
 }
 
 void fsWatcher_OD_Result_Deleted() {
+    if (!ActsForConsole(L"fsWatcher_OD_Result_Deleted")) {
+        return;
+    }
     AgentLock lock;
     std::wstring path = DataFilePath(kODResultFileName);
     WriteLog(path + L" is Deleted");
@@ -147,7 +160,7 @@ void HandleChangeRecords(const std::vector<ChangeRecord>& records) {
     }
 }
 
-void HandleLostChanges() {
+void RepairDeletedStateFiles() {
     if (watchHWIDResultDeleted && !StateFileExists(DataFilePath(kHWIDResultFileName))) {
         fsWatcher_HWID_Result_Deleted();
     }
@@ -157,6 +170,10 @@ void HandleLostChanges() {
     if (watchODResultDeleted && !StateFileExists(DataFilePath(kODResultFileName))) {
         fsWatcher_OD_Result_Deleted();
     }
+}
+
+void HandleLostChanges() {
+    RepairDeletedStateFiles();
     if (watchODResultChanged) {
         fsWatcher_OD_Result_Changed();
     }

@@ -35,6 +35,9 @@ void fsWatcher_OD_Result_Changed();
 void fsWatcher_HWID_Result_Deleted();
 void fsWatcher_Icon_Deleted();
 void fsWatcher_OD_Result_Deleted();
+// Only the agent of the console session repairs or decides (console_session.h): each handler
+// above does nothing elsewhere. Writes again each watched state file that is missing.
+void RepairDeletedStateFiles();
 
 // Handles one batch of records in order, as the thread does; lost changes (an empty batch)
 // count as a modification of OD_Result.txt plus a check of the three files.

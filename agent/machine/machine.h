@@ -52,4 +52,11 @@ bool QueryMonitorConnections(std::vector<MonitorConnection>* rows);
 // Sleep.
 void Delay(DWORD milliseconds);
 
+// The agent acts only for the person at the screen: ProcessIdToSessionId of this process, and
+// WTSGetActiveConsoleSessionId. kNoSession when the own session cannot be read, or while no
+// session is attached to the console (during a switch of users).
+constexpr DWORD kNoSession = 0xFFFFFFFF;
+DWORD ReadOwnSessionId();
+DWORD ReadConsoleSessionId();
+
 } // namespace machine

@@ -192,15 +192,85 @@ TEST_F(Running, ResumeFormReadsTheRecordedState) {
 }
 
 TEST_F(Running, LockedSessionSwitchesTheRateButRecordsAfterUnlock) {
-    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    const LPARAM own = static_cast<LPARAM>(agent.SessionId());
+    // Another user's session locking is not this one's lock: recording goes on.
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, own + 1);
+    PowerSource(0);
+    ExpectLastState("2", "1");
+    PowerSource(1);
+    ExpectLastState("1", "2");
+
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, own);
     PowerSource(0);
     EXPECT_EQ(CurrentRate(), 60u);
     ExpectLastState("1", "2");
     size_t decisions = CountInLog("] Detect_Notify_Fn: Power Status = ");
-    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    // Nor does another session's unlock end this one's lock.
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, own + 1);
+    ExpectLastState("1", "2");
+    EXPECT_EQ(CountInLog("] Detect_Notify_Fn: Power Status = "), decisions);
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, own);
     ExpectLastState("2", "1");
     EXPECT_EQ(CurrentRate(), 60u);
     EXPECT_EQ(CountInLog("] Detect_Notify_Fn: Power Status = "), decisions + 1);
+}
+
+// Another user is at the screen: that user's agent serves the panel, this one touches nothing
+// until its own session is the console again, and then catches up as after an unlock.
+TEST_F(Running, AwayFromTheConsoleNothingIsDoneUntilTheSessionIsBack) {
+    refhost::RefHostProcess host;
+    ASSERT_TRUE(host.Start(refHostPath, {L"--plugin", pluginPath}));
+    ASSERT_TRUE(host.WaitForLine(refhost::StartsWith("ready"), 20000));
+    const DWORD own = agent.SessionId();
+    ASSERT_NE(own, 0xFFFFFFFFu);
+    const std::string acdc = StateFile(L"lasttimeACDC.txt");
+    const std::string dcRefresh = StateFile(L"lasttimeDCRefresh.txt");
+    const std::string hwid = StateFile(L"HWID_Result.txt");
+    const size_t decisions = CountInLog("] Detect_Notify_Fn: Power Status = ");
+    const size_t notices = CountInLog("] Send Message to Helmbay\r\n");
+    simnotebook::SetConsoleSession(own + 1);
+    simnotebook::ClearRecord();
+    simbios::ClearRequests();
+
+    PowerSource(0);
+    host.Send("set 0");
+    ASSERT_TRUE(host.WaitForLine(refhost::StartsWith("set 0 -> 1"), 20000));
+    ASSERT_TRUE(WaitForLog("] fsWatcher_OD_Result_Changed: session "));
+    SetRefreshFlag(0);
+    ASSERT_TRUE(WaitForLog("] WM_REFRESHFLAG_CHANGED: session "));
+    SetRefreshFlag(1);
+    ASSERT_TRUE(WaitForLog("] WM_REFRESHFLAG_CHANGED: session ", 2));
+    ASSERT_TRUE(DeleteFileW(testsupport::DataPath(L"Icon.txt").c_str()));
+    ASSERT_TRUE(WaitForLog("] fsWatcher_Icon_Deleted: session "));
+
+    EXPECT_EQ(CountModeChanges(), 0u);
+    for (const simbios::Request& request : simbios::ReadRequests()) {
+        EXPECT_NE(request.method, simbios::kDEVS) << "a BIOS set request";
+    }
+    EXPECT_TRUE(simbios::GetODState());
+    bool iconExists = true;
+    StateFile(L"Icon.txt", &iconExists);
+    EXPECT_FALSE(iconExists);
+    ExpectLastState(acdc.c_str(), dcRefresh.c_str());
+    EXPECT_EQ(StateFile(L"HWID_Result.txt"), hwid);
+    EXPECT_EQ(CountInLog("] Detect_Notify_Fn: Power Status = "), decisions);
+    EXPECT_EQ(CountInLog("] Send Message to Helmbay\r\n"), notices);
+
+    simnotebook::SetConsoleSessionSelf();
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, static_cast<LPARAM>(own));
+    EXPECT_EQ(CurrentRate(), 60u);
+    ExpectLastState("2", "1");
+    EXPECT_EQ(StateFile(L"Icon.txt"), "2");
+    EXPECT_FALSE(simbios::GetODState());
+    EXPECT_TRUE(host.WaitForLine(refhost::NoticeWithMode("2"), 20000).has_value());
+    // The power source it saw last was taken afresh: back on AC the panel follows, with the
+    // choice written while away.
+    PowerSource(1);
+    EXPECT_EQ(CurrentRate(), 144u);
+    ExpectLastState("1", "2");
+    EXPECT_EQ(StateFile(L"Icon.txt"), "0");
+    EXPECT_FALSE(simbios::GetODState());
+    host.Stop();
 }
 
 TEST_F(Running, StartFormAtLogonKeepsTheUsersLowRateOnAC) {

@@ -144,7 +144,8 @@ TEST_F(Soak, ThousandsOfEventsLeaveNothingBehind) {
         simnotebook::SetACLineStatus(i % 2 == 0 ? 0 : 1);
         agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
         agent.Send(WM_DISPLAYCHANGE);
-        agent.Send(WM_WTSSESSION_CHANGE, i % 2 == 0 ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK);
+        agent.Send(WM_WTSSESSION_CHANGE, i % 2 == 0 ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK,
+                   static_cast<LPARAM>(agent.SessionId()));
         simnotebook::SetActiveDisplayCount(i % 3 == 0 ? 2 : 1);
         agent.Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED);
         WriteStateFile(L"OD_Result.txt", i % 4 < 2 ? "0" : "1");

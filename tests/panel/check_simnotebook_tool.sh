@@ -15,7 +15,7 @@ echo "$out" | grep -q 'DISPLAY\\AUO519D\\5&1a2b3c4d&0&UID4352_0 0x80000000' || f
 
 sim power 0 && sim monitors 2 && sim current 0 1920x1080x32@60 && sim modetakes 0 0 &&
     sim wmi 'DISPLAY\EXT0001\1&1_0:10' 'DISPLAY\ABC1234\x_0:0xB' 'DISPLAY\NUL0001\y_0:null' &&
-    sim monitorpower 0 || fail "setters"
+    sim monitorpower 0 && sim console-session 7 || fail "setters"
 out=$(sim show)
 echo "$out" | grep -q "ACLineStatus=0 " || fail "power 0: $out"
 echo "$out" | grep -q 'adapter 1: \\\\.\\DISPLAY2' || fail "monitors 2: $out"
@@ -32,8 +32,12 @@ sim power-during-next-mode-change off || fail "disarm"
 out=$(sim show)
 echo "$out" | grep -q 'power during next mode change: off' || fail "disarmed: $out"
 sim power-during-next-mode-change 256 >/dev/null 2>&1 && fail "line status 256 accepted"
+echo "$out" | grep -q 'console session: 7' || fail "console session: $out"
+sim console-session self || fail "console session self"
+sim show | tr -d '\r' | grep -q 'console session: self' || fail "console session back to self"
 
 sim power 7x >/dev/null 2>&1 && fail "bad argument accepted"
+sim console-session me >/dev/null 2>&1 && fail "bad console session accepted"
 sim bogus >/dev/null 2>&1 && fail "unknown command accepted"
 
 sim reset

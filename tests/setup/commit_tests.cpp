@@ -68,4 +68,25 @@ TEST(SetupCommit, MissingAgentReportsFileNotFound) {
     EXPECT_TRUE(setuptest::ProcessesNamed(setuptest::kAgentName).empty());
 }
 
+TEST(SetupCommit, InSessionZeroStartsNoAgent) {
+    TempFolder toolFolder;
+    TempFolder currentFolder;
+    const std::wstring tool = toolFolder.Child(L"Stagehand.exe");
+    ASSERT_TRUE(CopyFileW((setuptest::TestProgramFolder() + L"stagehand_session0.exe").c_str(),
+                          tool.c_str(), FALSE));
+    ASSERT_TRUE(PlaceAgent(toolFolder));
+    setuptest::AgentStubs stubs;
+
+    const setuptest::ChildResult result = RunProgram(tool, {L"/Commit"}, currentFolder.path());
+
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ("Test Confirm functionLumivane.exe is not started in session 0; the logon task "
+              "starts it at the next logon.\n",
+              result.output);
+    // A process the tool had created would be listed by the time the tool ended.
+    EXPECT_TRUE(setuptest::ProcessesNamed(setuptest::kAgentName).empty());
+    EXPECT_TRUE(stubs.LastStarted().empty());
+}
+
 } // namespace

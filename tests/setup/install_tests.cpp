@@ -28,7 +28,7 @@ TaskRecord ExpectedRecord(const std::wstring& agentPath) {
         {L"Name", L"Lumivane"},
         {L"Flags", L"6"},           // create or update
         {L"LogonType", L"4"},       // group
-        {L"User", L"S-1-5-32-544"}, // local Administrators
+        {L"User", L"S-1-5-32-545"}, // local Users: every interactive user
         {L"UserType", L"8"},        // VT_BSTR
         {L"PasswordType", L"0"},    // VT_EMPTY: no password
         {L"PasswordPresent", L"0"},
@@ -46,6 +46,7 @@ TaskRecord ExpectedRecord(const std::wstring& agentPath) {
         {L"Settings\\RunOnlyIfIdle", L"0"},
         {L"Settings\\RunOnlyIfNetworkAvailable", L"0"},
         {L"Settings\\StopIfGoingOnBatteries", L"0"},
+        {L"Settings\\MultipleInstances", L"0"}, // parallel: one agent per logged-on user
         {L"Settings\\ExecutionTimeLimit", L"PT0S"},
         {L"Triggers\\0\\Type", L"9"}, // logon
         {L"Triggers\\0\\Id", L"Lumivane_Trigger1"},
@@ -96,6 +97,7 @@ TEST_F(SetupInstall, RegistersTheLogonTaskInCallOrder) {
         L"ITaskSettings::put_RunOnlyIfIdle -> 0x00000000",
         L"ITaskSettings::put_RunOnlyIfNetworkAvailable -> 0x00000000",
         L"ITaskSettings::put_StopIfGoingOnBatteries -> 0x00000000",
+        L"ITaskSettings::put_MultipleInstances -> 0x00000000",
         L"ITaskSettings::put_ExecutionTimeLimit -> 0x00000000",
         L"ITaskDefinition::get_Triggers -> 0x00000000",
         L"ITriggerCollection::Create 9 -> 0x00000000",
@@ -239,6 +241,9 @@ TEST_F(SetupInstall, OptionalStepsMayFailAndTheTaskIsStillRegistered) {
          "",
          {L"Settings\\RunOnlyIfNetworkAvailable"}},
         {L"ITaskSettings::put_StopIfGoingOnBatteries", "", {L"Settings\\StopIfGoingOnBatteries"}},
+        {L"ITaskSettings::put_MultipleInstances",
+         "Cannot put the multiple instances policy: " + denied,
+         {L"Settings\\MultipleInstances"}},
     };
     for (const ContinueCase& testCase : cases) {
         SCOPED_TRACE(Narrow(testCase.call));

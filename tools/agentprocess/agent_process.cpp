@@ -45,6 +45,16 @@ HWND FindAgentWindow(DWORD processId) {
     return nullptr;
 }
 
+DWORD WindowSessionId(HWND window) {
+    DWORD processId = 0;
+    DWORD session = 0xFFFFFFFF;
+    if (GetWindowThreadProcessId(window, &processId) == 0 ||
+        !ProcessIdToSessionId(processId, &session)) {
+        return 0xFFFFFFFF;
+    }
+    return session;
+}
+
 AgentProcess::~AgentProcess() {
     Stop();
 }

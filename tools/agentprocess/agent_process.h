@@ -17,6 +17,10 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000, 
 // The agent's window of the given process (class "Lumivane"), or null.
 HWND FindAgentWindow(DWORD processId);
 
+// The session of the process that owns a window; WM_WTSSESSION_CHANGE carries it in lParam,
+// and the agent keeps only its own session's lock state. 0xFFFFFFFF when it cannot be read.
+DWORD WindowSessionId(HWND window);
+
 class AgentProcess {
   public:
     AgentProcess() = default;
@@ -46,6 +50,7 @@ class AgentProcess {
     void Stop();
 
     HWND Window() const { return window_; }
+    DWORD SessionId() const { return WindowSessionId(window_); }
     HANDLE Process() const { return process_; }
     DWORD ProcessId() const { return processId_; }
 

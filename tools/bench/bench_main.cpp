@@ -379,7 +379,8 @@ bool SendMixedEvent(AgentProcess& agent, int i) {
         return agent.Send(WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080));
     case 2:
         return agent.Send(WM_WTSSESSION_CHANGE,
-                          round % 2 == 0 ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 0);
+                          round % 2 == 0 ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK,
+                          static_cast<LPARAM>(agent.SessionId()));
     default:
         return agent.Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
     }

@@ -200,9 +200,18 @@ HWND WaitForAgentWindow(DWORD timeoutMs) {
 }
 
 // Sends a notification to the agent and waits until its window procedure has handled it.
-void Notify(HWND agent, UINT message, WPARAM wParam) {
+void Notify(HWND agent, UINT message, WPARAM wParam, LPARAM lParam = 0) {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(agent, message, wParam, 0, SMTO_NORMAL, 60000, &result);
+    SendMessageTimeoutW(agent, message, wParam, lParam, SMTO_NORMAL, 60000, &result);
+}
+
+// Session events name their session; the agent heeds only its own session's lock.
+void NotifySession(HWND agent, WPARAM event) {
+    DWORD processId = 0;
+    DWORD session = 0;
+    (void)GetWindowThreadProcessId(agent, &processId);
+    (void)ProcessIdToSessionId(processId, &session);
+    Notify(agent, WM_WTSSESSION_CHANGE, event, static_cast<LPARAM>(session));
 }
 
 std::string CurrentRate() {
@@ -510,10 +519,10 @@ int wmain(int argc, wchar_t** argv) {
     Record("back on AC", {"AC", 144, "on", "1", "1", "1", 1, 2}, host, begun);
 
     begun = BeginStep();
-    Notify(agent, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+    NotifySession(agent, WTS_SESSION_LOCK);
     Record("session locks", {"AC", 144, "on", "1", "1", "-", 0, 0}, host, begun);
     begun = BeginStep();
-    Notify(agent, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    NotifySession(agent, WTS_SESSION_UNLOCK);
     Record("session unlocks", {"AC", 144, "on", "1", "1", "-", 0, 1}, host, begun);
 
     begun = BeginStep();

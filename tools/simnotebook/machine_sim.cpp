@@ -249,6 +249,23 @@ bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
     return true;
 }
 
+DWORD ReadOwnSessionId() {
+    DWORD session = kNoSession;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
+        return kNoSession;
+    }
+    return session;
+}
+
+// The platform has one session under Wine: another user at the screen is the simulator's word.
+DWORD ReadConsoleSessionId() {
+    uint32_t session = 0;
+    if (simnotebook::GetConsoleSession(&session)) {
+        return session;
+    }
+    return ReadOwnSessionId();
+}
+
 void Delay(DWORD milliseconds) {
     simnotebook::Event event;
     event.kind = simnotebook::EventKind::Delay;

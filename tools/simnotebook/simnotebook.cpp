@@ -396,6 +396,30 @@ bool TakePowerDuringNextModeChange(uint8_t* status) {
     return true;
 }
 
+void SetConsoleSession(uint32_t session) {
+    SetRootDword(L"ConsoleSession", session);
+}
+void SetConsoleSessionSelf() {
+    UniqueKey key = CreateKey(SimPath());
+    if (key.Valid()) {
+        (void)RegDeleteValueW(key.Get(), L"ConsoleSession");
+    }
+}
+bool GetConsoleSession(uint32_t* session) {
+    UniqueKey key = OpenKey(SimPath());
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    if (!key.Valid() ||
+        RegQueryValueExW(key.Get(), L"ConsoleSession", nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD) {
+        return false;
+    }
+    *session = value;
+    return true;
+}
+
 void SetAdapters(const std::vector<Adapter>& adapters) {
     DeleteTree(SimPath(L"Adapters"));
     for (size_t i = 0; i < adapters.size(); ++i) {

@@ -14,6 +14,7 @@
 //     MonitorPowerOn      DWORD  the monitor power setting's value (1 on, 0 off, 2 dimmed)
 //     PowerDuringNextModeChange  DWORD  armed: the AC line status the next mode change brings
 //                         (absent: disarmed)
+//     ConsoleSession      DWORD  the active console session (absent: the asking process's own)
 //     Wmi\<i>             InstanceName SZ, VideoOutputTechnology DWORD, VideoOutputTechnology-
 //                         Type DWORD (the VARIANT type WMI hands over; absent: VT_I4)
 //                                                                          (i = 0, 1, ...)
@@ -134,6 +135,12 @@ void DisarmPowerDuringNextModeChange();
 bool GetPowerDuringNextModeChange(uint8_t* status);
 // Disarms and tells whether it was armed, with what; one caller wins when several take at once.
 bool TakePowerDuringNextModeChange(uint8_t* status);
+// The active console session: another id stands in for another user at the screen; "self"
+// (the default) makes every asking process's own session the console.
+void SetConsoleSession(uint32_t session);
+void SetConsoleSessionSelf();
+// False while the console is "self".
+bool GetConsoleSession(uint32_t* session);
 
 // The record: mode changes and delays in the order the agent asked for them.
 enum class EventKind : uint32_t { ModeChange = 1, Delay = 2 };

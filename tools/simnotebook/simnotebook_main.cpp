@@ -31,6 +31,7 @@ const wchar_t kUsage[] =
     L"                               the next mode change also changes the AC line status\n"
     L"                               and announces it from inside the change; then disarms\n"
     L"  edid <file>                  install a raw EDID for the default panel's keys\n"
+    L"  console-session <id|self>    active console session (self: the asking process's own)\n"
     L"  record                       print the recorded mode changes and delays\n"
     L"  clear                        clear the record\n";
 
@@ -80,6 +81,12 @@ void Show() {
         wprintf(L"power during next mode change: %u\n", armed);
     } else {
         wprintf(L"power during next mode change: off\n");
+    }
+    uint32_t console = 0;
+    if (simnotebook::GetConsoleSession(&console)) {
+        wprintf(L"console session: %u\n", console);
+    } else {
+        wprintf(L"console session: self\n");
     }
     wprintf(L"record: %llu events\n",
             static_cast<unsigned long long>(simnotebook::RecordedEventCount()));
@@ -210,6 +217,14 @@ int Run(const std::vector<std::wstring>& args) {
                                            simnotebook::kDefaultPanelInstanceKey, edid)) {
             fwprintf(stderr, L"cannot write the display registry key\n");
             return 1;
+        }
+    } else if (command == L"console-session" && args.size() == 2) {
+        if (args[1] == L"self") {
+            simnotebook::SetConsoleSessionSelf();
+        } else if (ParseNumber(args[1].c_str(), &a)) {
+            simnotebook::SetConsoleSession(static_cast<uint32_t>(a));
+        } else {
+            return Usage();
         }
     } else if (command == L"record" && args.size() == 1) {
         PrintRecord();

@@ -1,0 +1,34 @@
+#include "agent/state/console_session.h"
+
+#include "agent/log/log.h"
+#include "agent/machine/machine.h"
+
+#include <string>
+
+namespace {
+
+std::wstring SessionText(DWORD session) {
+    return session == machine::kNoSession ? std::wstring(L"none") : std::to_wstring(session);
+}
+
+} // namespace
+
+bool IsConsoleSession() {
+    const DWORD own = machine::ReadOwnSessionId();
+    return own == machine::kNoSession || own == machine::ReadConsoleSessionId();
+}
+
+bool ActsForConsole(const wchar_t* what) {
+    const DWORD own = machine::ReadOwnSessionId();
+    if (own == machine::kNoSession) {
+        return true;
+    }
+    const DWORD console = machine::ReadConsoleSessionId();
+    if (own == console) {
+        return true;
+    }
+    WriteLog(std::wstring(what) + L": session " + SessionText(own) +
+             L" is not the console session (" + SessionText(console) +
+             L"), left to the console's agent");
+    return false;
+}

@@ -1,0 +1,13 @@
+// Several users may be logged on at once, each with an agent in their own session, but there
+// is one panel, one BIOS switch and one data folder. Only the agent of the session at the
+// physical console acts; the others leave the panel, the BIOS, the shared files and the host
+// alone until their session is the console again.
+#pragma once
+
+// True when this process's session is the active console session. A session that cannot be
+// read counts as the console: one user at one console must never lose the agent.
+bool IsConsoleSession();
+
+// IsConsoleSession(); when it is false, logs that `what` was left to the console's agent, so
+// the log tells why an event had no effect.
+bool ActsForConsole(const wchar_t* what);

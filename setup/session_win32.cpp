@@ -1,0 +1,5 @@
+#include "setup/session.h"
+
+bool ReadOwnSessionId(DWORD* session) {
+    return ProcessIdToSessionId(GetCurrentProcessId(), session) != FALSE;
+}
