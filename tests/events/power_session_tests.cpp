@@ -91,11 +91,12 @@ TEST_F(Running, APowerChangeInsideTheRateSwitchHasTheLastWord) {
     };
     // One agent for all rows (every start is a chance for Wine to refuse a process under load):
     // each row begins where the previous one ended, brought to its start by ordinary events.
+    const LPARAM own = static_cast<LPARAM>(agent.SessionId());
     bool locked = false;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bounce << (c.locked ? ", locked" : ""));
         if (locked) {
-            agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+            agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, own);
         }
         if (simnotebook::GetACLineStatus() != c.from) {
             PowerSource(c.from);
@@ -103,7 +104,7 @@ TEST_F(Running, APowerChangeInsideTheRateSwitchHasTheLastWord) {
         ASSERT_EQ(CurrentRate(), c.from == 1 ? 144u : 60u);
         locked = c.locked;
         if (locked) {
-            agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK);
+            agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, own);
         }
         WriteStateFile(L"lasttimeACDC.txt", "x");
         WriteStateFile(L"lasttimeDCRefresh.txt", "x");
