@@ -1,7 +1,7 @@
 # Shared by the scripts: installing the toolchain and building. Sourced, not run.
 
 LUMIVANE_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
-                   googletest procps python3)
+                   googletest procps python3 wixl msitools osslsigncode openssl)
 
 # Installs the Debian packages that are missing; a second run installs nothing.
 lumivane_install_tools() {

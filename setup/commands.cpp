@@ -1,6 +1,8 @@
-// The three commands the product's installer runs. Failures are printed, never reported by the
-// exit code: the installer only logs the output. The folder text is a plain prefix of every path
-// built from it, so paths are checked against the 260-character buffers before anything is done.
+// The commands the product's installer runs. Failures are printed, and only an install that
+// registered no logon task says so in its exit code: the installer rolls back on it, while the
+// other commands' failures must not stop a removal or a finished installation. The folder text is
+// a plain prefix of every path built from it, so paths are checked against the 260-character
+// buffers before anything is done.
 #include "setup/commands.h"
 
 #include "setup/agent_start_end.h"
@@ -19,6 +21,8 @@ constexpr int kExitNoCommand = -1;
 constexpr int kExitDone = 0;
 // Services and system-account installer actions run here; no user's desktop does.
 constexpr DWORD kServicesSession = 0;
+// The logon task was not registered: without it the agent never starts at a logon.
+constexpr int kExitTaskNotRegistered = 1;
 
 // The agent path for a folder text: the folder prefix followed by the agent's file name; a
 // folder text that would make it too long is refused with a message and false.
@@ -37,15 +41,16 @@ bool BuildAgentPath(const wchar_t* folder, std::wstring& agentPath) {
     return true;
 }
 
-void RunInstall(const wchar_t* folder) {
+int RunInstall(const wchar_t* folder) {
     printf("Install Setup\n");
     std::wstring agentPath;
     if (!BuildAgentPath(folder, agentPath)) {
-        return;
+        return kExitTaskNotRegistered;
     }
     wprintf(L"Path: %ls\n", agentPath.c_str());
-    // The result is printed by the routine itself; the installer carries on either way.
-    (void)RegisterLogonTask(TaskMode::Install, agentPath.c_str());
+    // The routine prints why it failed; the exit code lets the installer roll back.
+    return RegisterLogonTask(TaskMode::Install, agentPath.c_str()) ? kExitDone
+                                                                   : kExitTaskNotRegistered;
 }
 
 void RunUninstall(const wchar_t* folder) {
@@ -65,6 +70,13 @@ void RunUninstall(const wchar_t* folder) {
         SweepInstallFolder(folder);
     }
     RemoveLastStateFiles();
+}
+
+// Ends the running agents and nothing else: the installer replaces their program file during a
+// repair or an upgrade and starts the new one with /Commit afterwards.
+void RunStop() {
+    printf("Stop Setup\n");
+    EndAgentProcesses();
 }
 
 void RunCommit() {
@@ -102,7 +114,9 @@ int RunSetupCommand(int argc, wchar_t** argv) {
     const wchar_t* command = argv[1];
     const wchar_t* folder = argc > 2 ? argv[2] : L"";
     if (_wcsicmp(command, L"/Install") == 0) {
-        RunInstall(folder);
+        return RunInstall(folder);
+    } else if (_wcsicmp(command, L"/Stop") == 0) {
+        RunStop();
     } else if (_wcsicmp(command, L"/Uninstall") == 0) {
         RunUninstall(folder);
     } else if (_wcsicmp(command, L"/Commit") == 0) {

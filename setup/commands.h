@@ -1,7 +1,7 @@
-// The setup tool's command line: "/Install", "/Uninstall" or "/Commit", then optionally the
-// install folder written with a trailing backslash.
+// The setup tool's command line: "/Install", "/Uninstall", "/Commit" or "/Stop", then optionally
+// the install folder written with a trailing backslash.
 #pragma once
 
-// Runs the command named by argv[1]; returns the process exit code: -1 without a command,
-// 0 otherwise whatever the outcome (failures are printed).
+// Runs the command named by argv[1]; returns the process exit code: -1 without a command, 1 when
+// "/Install" registered no logon task, 0 otherwise whatever the outcome (failures are printed).
 int RunSetupCommand(int argc, wchar_t** argv);

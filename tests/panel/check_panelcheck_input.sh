@@ -109,6 +109,7 @@ verdict = report["verdict"]
 assert verdict["overdrive"] == "no internal panel listed by WMI", verdict
 assert verdict["overdrive-positive"] is False, verdict
 assert verdict["refresh-switching-positive"] is False, verdict
+assert verdict["agent-positive"] is False, verdict
 assert report["panel"]["wmi-rows"] == [], report["panel"]
 assert set(report) == {"panel", "bios", "power-and-display", "product-settings", "agent",
                        "verdict"}, list(report)

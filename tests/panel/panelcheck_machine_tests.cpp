@@ -184,6 +184,92 @@ TEST_F(PanelCheckMachine, VerdictsOnEachNotebook) {
     }
 }
 
+std::string Narrow(const std::wstring& text);
+
+// The rows as the agent reads them: a row without a typed value has no technology, and an
+// internal row without a name is internal, though the agent passes over it.
+TEST_F(PanelCheckMachine, WmiRowsAsTheAgentSeesThem) {
+    sim::SetWmiRows({
+        sim::WmiRow{L"DISPLAY\\EXT0001\\1&1_0", 0, sim::kVariantNull},
+        sim::WmiRow{L"", sim::kOutputInternal},
+        sim::DefaultWmiRow(),
+        sim::WmiRow{L"DISPLAY\\EXT0002\\2&2_0", sim::kOutputDisplayPort},
+    });
+    const std::vector<std::string> expected = {
+        "DISPLAY\\EXT0001\\1&1_0 no value external",
+        " 0x80000000 internal, empty name, not counted",
+        Narrow(sim::kDefaultPanelInstanceName) + " 0x80000000 internal, the panel",
+        "DISPLAY\\EXT0002\\2&2_0 0x0000000A external",
+    };
+    std::vector<std::string> rows;
+    for (const ReportSection& section : BuildMachineReport(GatherMachineFacts())) {
+        for (const ReportEntry& entry : section.entries) {
+            if (entry.key == "wmi-rows") {
+                rows = entry.value.items;
+            }
+        }
+    }
+    EXPECT_EQ(expected, rows);
+}
+
+// Whether the product is there to act, from the logon task and the agent's processes.
+TEST(PanelCheckAgentVerdict, FirstReasonOnEachMachine) {
+    const std::wstring program = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane\\Lumivane.exe";
+    const struct {
+        const char* name;
+        bool known, registered, exists;
+        std::vector<std::wstring> running; // program files of the agent processes
+        bool positive;
+        const char* text;
+    } machines[] = {
+        {"installed and running",
+         true,
+         true,
+         true,
+         {L"c:\\program files (x86)\\zavik\\lumivane\\LUMIVANE.EXE"},
+         true,
+         "runs from the logon task's program"},
+        {"task scheduler unreadable",
+         false,
+         false,
+         false,
+         {program},
+         false,
+         "logon task cannot be read (0x80070005)"},
+        {"removed", true, false, false, {}, false, "no logon task"},
+        {"program file gone",
+         true,
+         true,
+         false,
+         {program},
+         false,
+         "the logon task starts a program that is not there (C:\\Program Files "
+         "(x86)\\ZAVIK\\Lumivane\\Lumivane.exe)"},
+        {"installed, not started", true, true, true, {}, false, "no agent running"},
+        {"another copy running",
+         true,
+         true,
+         true,
+         {L"D:\\Lumivane.exe", L""},
+         false,
+         "no agent running from the logon task's program"},
+    };
+    for (const auto& machine : machines) {
+        SCOPED_TRACE(machine.name);
+        MachineFacts facts;
+        facts.logonTask.known = machine.known;
+        facts.logonTask.error = machine.known ? S_OK : E_ACCESSDENIED;
+        facts.logonTask.registered = machine.registered;
+        facts.logonTask.programPath = machine.registered ? program : L"";
+        facts.logonTask.programExists = machine.exists;
+        facts.agentProgramPaths = machine.running;
+        facts.agentProcesses.assign(machine.running.size(), 1234);
+        const Verdict verdict = JudgeMachine(facts).agent;
+        EXPECT_EQ(machine.positive, verdict.positive);
+        EXPECT_EQ(machine.text, verdict.text);
+    }
+}
+
 // Every value below a registry key, by path, as type and bytes.
 using RegistrySnapshot = std::map<std::wstring, std::string>;
 
@@ -308,19 +394,24 @@ TEST_F(PanelCheckMachine, ChangesNothing) {
 
     DWORD exitCode = 0;
     std::vector<std::string> text = RunPanelCheck({}, &exitCode);
-    EXPECT_EQ(0u, exitCode);
+    // No agent is installed: the third verdict says so, and the exit code with it.
+    EXPECT_EQ(1u, exitCode);
+    EXPECT_TRUE(HasLine(text, std::string("  agent: the logon task starts a program that is not "
+                                          "there (") +
+                                  Narrow(kAgentProgram) + ")"));
     EXPECT_TRUE(HasLine(text, std::string("  overdrive: ") + kWillSwitchOn));
     EXPECT_TRUE(HasLine(text, std::string("  refresh-switching: ") + kSwitches144And60));
     EXPECT_TRUE(HasLine(text, "    [ Mon Dec 07 03:03:26 2026 ] OD_OnOff 1"));
     EXPECT_TRUE(HasLine(text, "  logon-task: registered"));
     EXPECT_TRUE(HasLine(text, std::string("  logon-task-program: ") + Narrow(kAgentProgram)));
     std::vector<std::string> json = RunPanelCheck({L"--json"}, &exitCode);
-    EXPECT_EQ(0u, exitCode);
+    EXPECT_EQ(1u, exitCode);
     ASSERT_FALSE(json.empty());
     EXPECT_EQ("{", json.front());
     EXPECT_EQ("}", json.back());
     EXPECT_TRUE(HasLine(json, "    \"overdrive-positive\": true,"));
-    EXPECT_TRUE(HasLine(json, "    \"refresh-switching-positive\": true"));
+    EXPECT_TRUE(HasLine(json, "    \"refresh-switching-positive\": true,"));
+    EXPECT_TRUE(HasLine(json, "    \"agent-positive\": false"));
 
     EXPECT_TRUE(simbios::WaitForSimBiosOpenHandles(0)) << "PanelCheck left the device open";
     for (const simbios::Request& request : simbios::ReadRequests()) {

@@ -157,7 +157,8 @@ TEST_F(SetupInstall, RefusedRegistrationLeavesNoTask) {
 
     const setuptest::ChildResult result = RunStagehand({L"/Install", kInstallFolder});
 
-    EXPECT_EQ(0u, result.exitCode);
+    // The installer rolls back on it: an install without its logon task never starts the agent.
+    EXPECT_EQ(1u, result.exitCode);
     EXPECT_EQ(InstallOutput(kAgentPath) + "Getlasterror = 1326\nError saving the Task : 80070005\n",
               result.output);
     EXPECT_FALSE(taskdouble::TaskExists(kTaskName));
@@ -198,7 +199,7 @@ TEST_F(SetupInstall, FailingStepEndsTheInstall) {
 
         const setuptest::ChildResult result = RunStagehand({L"/Install", kInstallFolder});
 
-        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ(1u, result.exitCode);
         EXPECT_EQ(InstallOutput(kAgentPath) + testCase.message + kAccessDeniedDecimal + "\n",
                   result.output);
         EXPECT_EQ(testCase.earlierTaskStays, taskdouble::TaskExists(kTaskName));
@@ -307,7 +308,7 @@ TEST_F(SetupInstall, PathsLongerThanTheBuffersAreRefused) {
 
         const setuptest::ChildResult result = RunStagehand({L"/Install", folder});
 
-        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ(testCase.refusal == nullptr ? 0u : 1u, result.exitCode);
         if (testCase.refusal == nullptr) {
             EXPECT_EQ(InstallOutput(folder + L"Lumivane.exe"), result.output);
             EXPECT_TRUE(taskdouble::TaskExists(kTaskName));

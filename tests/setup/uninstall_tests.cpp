@@ -112,6 +112,35 @@ TEST_F(SetupUninstall, EndsEveryRunningAgentWithExitCodeNine) {
     CloseHandle(bystander);
 }
 
+// "/Stop", run before a repair or an upgrade replaces the program: the agent ends, the task,
+// the files and the user's last state stay.
+TEST_F(SetupUninstall, StopEndsTheAgentAndKeepsEverythingElse) {
+    TempFolder installFolder;
+    const std::wstring agent = installFolder.Child(L"Lumivane.exe");
+    ASSERT_TRUE(CopyFileW(setuptest::AgentStubPath().c_str(), agent.c_str(), FALSE));
+    taskdouble::PlantTask(kTaskName, {{L"Name", kTaskName}});
+    WriteTextFile(DataPath(L"lasttimeACDC.txt"), "1");
+    WriteTextFile(DataPath(L"lasttimeDCRefresh.txt"), "1");
+    setuptest::AgentStubs stubs;
+    HANDLE running = stubs.Start(agent);
+    ASSERT_NE(nullptr, running);
+    ASSERT_TRUE(stubs.WaitStarted());
+
+    const setuptest::ChildResult result = RunStagehand({L"/stop", installFolder.path()});
+
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ("Stop Setup\n", result.output);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(running, kEndTimeoutMs));
+    DWORD exitCode = 0xdeadbeef;
+    EXPECT_TRUE(GetExitCodeProcess(running, &exitCode));
+    EXPECT_EQ(9u, exitCode);
+    CloseHandle(running);
+    EXPECT_TRUE(taskdouble::TaskExists(kTaskName));
+    EXPECT_TRUE(FileExists(agent));
+    EXPECT_TRUE(FileExists(DataPath(L"lasttimeACDC.txt")));
+    EXPECT_TRUE(FileExists(DataPath(L"lasttimeDCRefresh.txt")));
+}
+
 // Under Wine a process is gone by the time TerminateProcess returns, so only the order shows
 // here: each stand-in holds its program file as Windows holds a running program's, and the
 // sweep can delete it only once its process has ended.

@@ -9,7 +9,11 @@
 // monitor-power notice (a row of its own, seen in the agent's log). A charger that bounces
 // delivers its second power change inside such a switch; that window sees it too.
 //
-// Usage: Demo.exe <install folder with trailing backslash> [--keep]
+// The product comes and goes as a user's machine sees it: installed silently from its package,
+// which registers the logon task and starts the agent, checked in the field while installed,
+// and removed with the package.
+//
+// Usage: Demo.exe <package.msi> <RefHost.exe> <PanelCheck.exe> [--keep]
 #include "common/fixed_paths.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
@@ -21,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -32,6 +37,9 @@ namespace {
 const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
                               L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
 const wchar_t kVersionKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
+const wchar_t kProductCode[] = L"{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
+const wchar_t kInstallFolder[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane\\";
+constexpr DWORD kInstallTimeoutMs = 300000;
 constexpr DWORD kNoticeWaitMs = 20000;
 // How long a step that must not notify the host is watched for a stray notice.
 constexpr DWORD kQuietWaitMs = 700;
@@ -102,6 +110,27 @@ std::string ReadDataFile(const wchar_t* name) {
     return std::string(buffer, count);
 }
 
+// A value of the product's keys as the package left it, for the timeline's first lines.
+std::string ProductValueText(const wchar_t* keyPath, const wchar_t* name) {
+    BYTE data[256] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    DWORD type = REG_NONE;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, keyPath, name, RRF_RT_REG_DWORD | RRF_RT_REG_SZ, &type,
+                     data, &size) != ERROR_SUCCESS) {
+        return "(none)";
+    }
+    if (type == REG_DWORD) {
+        DWORD number = 0;
+        memcpy(&number, data, sizeof number);
+        return std::to_string(number);
+    }
+    std::string text;
+    for (const wchar_t* c = reinterpret_cast<const wchar_t*>(data); *c != 0; ++c) {
+        text += static_cast<char>(*c);
+    }
+    return text;
+}
+
 void SetProductValue(const wchar_t* name, DWORD value) {
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -112,23 +141,49 @@ void SetProductValue(const wchar_t* name, DWORD value) {
     }
 }
 
+// Runs a program with its output on ours and waits for its exit code; -2 when it cannot start.
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        return static_cast<DWORD>(-2);
+    }
+    WaitForSingleObject(info.hProcess, kInstallTimeoutMs);
+    DWORD code = 0;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    std::fflush(stdout);
+    return code;
+}
+
+DWORD Msiexec(const std::wstring& arguments) {
+    return RunProgram(L"C:\\windows\\system32\\msiexec.exe", arguments + L" /qn");
+}
+
+bool ProductInstalled() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
 void PrepareNotebook() {
+    // A product left installed by an earlier run (--keep) goes first, with its package.
+    if (ProductInstalled()) {
+        (void)Msiexec(std::wstring(L"/x ") + kProductCode);
+    }
     simnotebook::ResetSimNotebook();
     simnotebook::SetDelayScalePercent(kDelayScalePercent);
     simnotebook::InstallPanelEDID(simnotebook::kDefaultPanelIdentity,
                                   simnotebook::kDefaultPanelInstanceKey,
                                   simnotebook::DefaultPanelEDID());
     simbios::ResetSimBios();
-    SetProductValue(L"RefreshFlag", 1);
-    SetProductValue(L"NeedShow", 0);
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVersionKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) == ERROR_SUCCESS) {
-        const wchar_t version[] = L"1.0.0.0";
-        RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                       sizeof version);
-        RegCloseKey(key);
-    }
     // A notebook fresh from the factory: the data folder's parents exist, the folder does not.
     const std::wstring folder = kDataFolder;
     for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
@@ -145,35 +200,6 @@ void PrepareNotebook() {
     }
     RemoveDirectoryW(kDataFolder);
     DeleteFileW(kPanelConfigPath);
-}
-
-// A folder with a trailing backslash, quoted so that the backslash does not escape the quote.
-std::wstring QuotedArgument(const std::wstring& folder) {
-    std::wstring quoted = L"\"" + folder;
-    if (!folder.empty() && folder.back() == L'\\') {
-        quoted += L'\\';
-    }
-    return quoted + L"\"";
-}
-
-// Runs the setup tool and waits for it; its output goes to ours.
-DWORD RunSetup(const std::wstring& folder, const std::wstring& arguments) {
-    std::wstring exe = folder + L"Stagehand.exe";
-    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-        return static_cast<DWORD>(-2);
-    }
-    WaitForSingleObject(info.hProcess, 60000);
-    DWORD code = 0;
-    GetExitCodeProcess(info.hProcess, &code);
-    CloseHandle(info.hProcess);
-    CloseHandle(info.hThread);
-    std::printf("\n");
-    return code;
 }
 
 HWND WaitForAgentWindow(DWORD timeoutMs) {
@@ -464,41 +490,46 @@ void PrintLogExcerpt() {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: Demo.exe <install folder\\> [--keep]\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: Demo.exe <package.msi> <RefHost.exe> <PanelCheck.exe> "
+                             "[--keep]\n");
         return 2;
     }
-    std::wstring folder = argv[1];
-    bool keep = argc > 2 && std::wstring(argv[2]) == L"--keep";
+    const std::wstring package = argv[1];
+    const std::wstring refHost = argv[2];
+    const std::wstring panelCheck = argv[3];
+    bool keep = argc > 4 && std::wstring(argv[4]) == L"--keep";
 
     PrepareNotebook();
-    std::printf(
-        "A notebook: 144/60 Hz internal panel with overdrive, on AC power; RefreshFlag 1.\n");
+    std::printf("A notebook: 144/60 Hz internal panel with overdrive, on AC power.\n");
     std::printf("Delays of the agent run at %u%% of their real length.\n\n", kDelayScalePercent);
     if (!StartDisplayListener()) {
         std::printf("VERDICT: FAILED - no window to see the display changes\n");
         return 1;
     }
-    std::printf("Stagehand.exe /Install:\n");
-    RunSetup(folder, L"/Install " + QuotedArgument(folder));
-
+    // The host is up before the product, as the control centre is on a user's machine.
     refhost::RefHostProcess host;
-    if (!host.Start(folder + L"RefHost.exe", {L"--plugin", folder + L"Tessel.dll"}) ||
+    if (!host.Start(refHost, {}) ||
         !host.WaitForLine(refhost::StartsWith("ready"), kNoticeWaitMs)) {
         std::printf("VERDICT: FAILED - the reference host did not start\n");
         return 1;
     }
-    std::printf("Stagehand.exe /Commit:\n");
+    std::printf("msiexec /i %ls /qn (the setup tool's output follows):\n", package.c_str());
+    std::fflush(stdout);
     StepStart begun = BeginStep();
-    RunSetup(folder, L"/Commit");
-    HWND agent = WaitForAgentWindow(kNoticeWaitMs);
+    const DWORD installed = Msiexec(L"/i \"" + package + L"\"");
+    std::printf("\nmsiexec: exit code %lu; the package wrote RefreshFlag %s, DisplayVersion %s\n",
+                installed, ProductValueText(kProductKey, L"RefreshFlag").c_str(),
+                ProductValueText(kVersionKey, L"DisplayVersion").c_str());
+    HWND agent = installed == 0 ? WaitForAgentWindow(kNoticeWaitMs) : nullptr;
     if (agent == nullptr) {
-        std::printf("VERDICT: FAILED - the agent did not start\n");
+        std::printf("VERDICT: FAILED - the package did not install and start the agent\n");
         return 1;
     }
     std::printf("\n");
     PrintHeader();
-    Record("agent started by /Commit", {"AC", 144, "on", "1", "1", "1", 0, 1, true}, host, begun);
+    Record("agent started by the package", {"AC", 144, "on", "1", "1", "1", 0, 1, true}, host,
+           begun);
 
     begun = BeginStep();
     host.Send("set 0");
@@ -548,24 +579,44 @@ int wmain(int argc, wchar_t** argv) {
     Record("charger bounces during a rate switch",
            {"AC", 144, "on", "1", "1", "1", 2, 4, false, 1, "2", "12"}, host, begun);
 
+    // The field engineer's view of the same notebook while the product is installed: PanelCheck
+    // reads everything the agent bases its decisions on and changes nothing. All three verdicts
+    // must be positive here.
+    std::printf(
+        "\nPanelCheck.exe on the notebook (the simulated notebook's build, read only):\n\n");
+    std::fflush(stdout);
+    const DWORD checked = RunProgram(panelCheck, L"");
+    Row fieldCheck;
+    fieldCheck.step = "field check";
+    fieldCheck.ok = checked == 0;
+    if (!fieldCheck.ok) {
+        std::printf("PanelCheck: a verdict is not positive (exit code %lu)\n", checked);
+    }
+    rows.push_back(fieldCheck);
+
     if (!keep) {
-        std::printf("\nStagehand.exe /Uninstall:\n");
+        std::printf("\nmsiexec /x %ls /qn (the setup tool's output follows):\n", package.c_str());
+        std::fflush(stdout);
         DWORD agentProcessId = 0;
         GetWindowThreadProcessId(agent, &agentProcessId);
         HANDLE agentProcess = OpenProcess(SYNCHRONIZE, FALSE, agentProcessId);
-        RunSetup(folder, L"/Uninstall " + QuotedArgument(folder));
+        const DWORD removed = Msiexec(L"/x \"" + package + L"\"");
         bool ended =
             agentProcess != nullptr && WaitForSingleObject(agentProcess, 20000) == WAIT_OBJECT_0;
         bool filesGone = ReadDataFile(L"lasttimeACDC.txt") == "(none)" &&
                          ReadDataFile(L"lasttimeDCRefresh.txt") == "(none)";
-        std::printf("agent ended: %s; last-state files deleted: %s\n", ended ? "yes" : "NO",
-                    filesGone ? "yes" : "NO");
+        bool productGone =
+            !ProductInstalled() && GetFileAttributesW(kInstallFolder) == INVALID_FILE_ATTRIBUTES;
+        std::printf("\nmsiexec: exit code %lu; agent ended: %s; last-state files deleted: %s; "
+                    "program files and product key removed: %s\n",
+                    removed, ended ? "yes" : "NO", filesGone ? "yes" : "NO",
+                    productGone ? "yes" : "NO");
         if (agentProcess != nullptr) {
             CloseHandle(agentProcess);
         }
         Row row;
-        row.step = "uninstall";
-        row.ok = ended && filesGone;
+        row.step = "removal";
+        row.ok = removed == 0 && ended && filesGone && productGone;
         rows.push_back(row);
     }
     host.Stop();
@@ -582,7 +633,8 @@ int wmain(int argc, wchar_t** argv) {
                     differing, rows.size());
     }
     if (keep) {
-        std::printf("The agent keeps running (--keep); end it with Stagehand.exe /Uninstall.\n");
+        std::printf("The product stays installed (--keep); remove it with msiexec /x %ls /qn.\n",
+                    package.c_str());
     }
     return differing == 0 ? 0 : 1;
 }

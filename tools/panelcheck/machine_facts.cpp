@@ -198,6 +198,7 @@ void GatherAgent(MachineFacts* facts) {
     ReadLogTail(facts);
     facts->logonTask = QueryLogonTask();
     facts->agentProcesses = FindAgentProcesses();
+    facts->agentProgramPaths = FindProgramPaths(facts->agentProcesses);
 }
 
 } // namespace

@@ -38,6 +38,7 @@ struct LogonTaskFact {
     HRESULT error = S_OK;
     bool registered = false;
     std::wstring programPath;
+    bool programExists = false; // a file, not a folder, is at programPath
 };
 
 struct MachineFacts {
@@ -81,6 +82,7 @@ struct MachineFacts {
     std::vector<std::string> logTail; // the last lines of OD_Log.txt, without line ends
     LogonTaskFact logonTask;
     std::vector<DWORD> agentProcesses;
+    std::vector<std::wstring> agentProgramPaths; // each process's program file, when it tells
 };
 
 constexpr size_t kStateFileReadLimit = 256;
@@ -93,3 +95,5 @@ MachineFacts GatherMachineFacts();
 // Task Scheduler and process list (task_query.cpp).
 LogonTaskFact QueryLogonTask();
 std::vector<DWORD> FindAgentProcesses();
+// The program file each process runs from; a process that cannot be asked gives an empty path.
+std::vector<std::wstring> FindProgramPaths(const std::vector<DWORD>& processes);

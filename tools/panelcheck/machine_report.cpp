@@ -262,6 +262,31 @@ Verdict JudgeOverdrive(const MachineFacts& facts, const RateView& view, bool swi
     return Verdict{true, kOverdrivePositive};
 }
 
+// The other verdicts say what the agent would do; this one whether an agent is there to do
+// it, now and at the next logon.
+Verdict JudgeAgent(const MachineFacts& facts) {
+    const LogonTaskFact& task = facts.logonTask;
+    if (!task.known) {
+        return Negative("logon task cannot be read (" + Hex8(task.error) + ")");
+    }
+    if (!task.registered) {
+        return Negative("no logon task");
+    }
+    if (!task.programExists) {
+        return Negative("the logon task starts a program that is not there (" +
+                        Utf8(task.programPath) + ")");
+    }
+    for (const std::wstring& path : facts.agentProgramPaths) {
+        if (CompareStringOrdinal(path.c_str(), -1, task.programPath.c_str(), -1, TRUE) ==
+            CSTR_EQUAL) {
+            return Verdict{true, "runs from the logon task's program"};
+        }
+    }
+    return Negative(facts.agentProcesses.empty()
+                        ? "no agent running"
+                        : "no agent running from the logon task's program");
+}
+
 std::string PowerText(const MachineFacts& facts) {
     if (!facts.powerRead) {
         return "cannot be read (counts as battery)";
@@ -283,12 +308,20 @@ ReportSection PanelSection(const MachineFacts& facts, const RateView& view) {
     bool counted = false;
     for (const machine::MonitorConnection& row : facts.wmiRows) {
         std::vector<machine::MonitorConnection> one{row};
+        bool named = !SelectInternalPanelComponent(one, kInternalCheckComponent).empty();
+        // The agent passes over an internal row without a name; whether it is internal is asked
+        // of the agent's own test with a name put in.
+        one.front().instanceName = L"named";
         bool internal = !SelectInternalPanelComponent(one, kInternalCheckComponent).empty();
-        rows.push_back(Utf8(row.instanceName) + " " + Hex8(row.videoOutputTechnology) +
+        // Only a VT_I4 carries a technology; any other type is no value at all.
+        std::string technology =
+            row.videoOutputTechnologyType == VT_I4 ? Hex8(row.videoOutputTechnology) : "no value";
+        rows.push_back(Utf8(row.instanceName) + " " + technology +
                        (!internal ? " external"
+                        : !named  ? " internal, empty name, not counted"
                         : counted ? " internal, not counted"
                                   : " internal, the panel"));
-        counted = counted || internal;
+        counted = counted || named;
     }
     add("wmi-rows", List(rows));
     add("internal-panel", facts.panelIdentity.empty()
@@ -510,6 +543,7 @@ Verdicts JudgeMachine(const MachineFacts& facts) {
     Verdicts verdicts;
     verdicts.refreshSwitching = JudgeRefreshSwitching(facts, view);
     verdicts.overdrive = JudgeOverdrive(facts, view, verdicts.refreshSwitching.positive);
+    verdicts.agent = JudgeAgent(facts);
     return verdicts;
 }
 
@@ -524,6 +558,8 @@ std::vector<ReportSection> BuildMachineReport(const MachineFacts& facts) {
         ReportEntry{"refresh-switching", Text(verdicts.refreshSwitching.text)});
     verdict.entries.push_back(
         ReportEntry{"refresh-switching-positive", Flag(verdicts.refreshSwitching.positive), true});
+    verdict.entries.push_back(ReportEntry{"agent", Text(verdicts.agent.text)});
+    verdict.entries.push_back(ReportEntry{"agent-positive", Flag(verdicts.agent.positive), true});
     return {PanelSection(facts, view), BIOSSection(facts),  DisplaySection(facts, view),
             SettingsSection(facts),    AgentSection(facts), verdict};
 }

@@ -1,5 +1,5 @@
 // PanelCheck's report on the machine: the facts in sections, what the agent will do with
-// them (the two verdicts), and the same report as text or as one JSON object. Pure: it works
+// them (the verdicts), and the same report as text or as one JSON object. Pure: it works
 // on gathered facts only.
 #pragma once
 
@@ -15,6 +15,7 @@ struct Verdict {
 struct Verdicts {
     Verdict overdrive;
     Verdict refreshSwitching;
+    Verdict agent; // whether the product is there to act: logon task, program, process
 };
 Verdicts JudgeMachine(const MachineFacts& facts);
 

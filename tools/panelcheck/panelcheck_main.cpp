@@ -1,7 +1,7 @@
 // PanelCheck: a field tool that shows what the agent makes of a panel.
 //   PanelCheck.exe [--json]                     this machine, read only
 //   PanelCheck.exe <edid-file> [<FRQ_Config.txt>]  one EDID
-// On this machine: exit code 0 when both verdicts are positive, 1 when either is not. For an
+// On this machine: exit code 0 when all three verdicts are positive, 1 when one is not. For an
 // EDID: 0 with the report, 2 when a file cannot be read or the EDID is shorter than its
 // 128-byte base block. 2 for a usage error.
 #include "agent/panel/edid_rates.h"
@@ -47,8 +47,10 @@ int CheckMachine(bool json) {
     std::vector<ReportSection> report = BuildMachineReport(facts);
     WriteOut(json ? FormatReportJson(report) : FormatReportText(report));
     Verdicts verdicts = JudgeMachine(facts);
-    return verdicts.overdrive.positive && verdicts.refreshSwitching.positive ? kExitPositive
-                                                                             : kExitNegative;
+    return verdicts.overdrive.positive && verdicts.refreshSwitching.positive &&
+                   verdicts.agent.positive
+               ? kExitPositive
+               : kExitNegative;
 }
 
 bool IsOption(const wchar_t* argument) {

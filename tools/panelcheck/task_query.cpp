@@ -13,10 +13,13 @@
 #include <tlhelp32.h>
 
 #include <cwchar>
+#include <vector>
 
 namespace {
 
 const wchar_t kTaskName[] = L"Lumivane";
+// Longest path the platform hands out.
+constexpr DWORD kLongestProgramPath = 32768;
 
 LogonTaskFact Unknown(HRESULT error) {
     LogonTaskFact fact;
@@ -75,6 +78,9 @@ LogonTaskFact QueryLogonTask() {
         return fact;
     }
     fact.programPath = path.Get() != nullptr ? path.Get() : L"";
+    const DWORD attributes = GetFileAttributesW(fact.programPath.c_str());
+    fact.programExists = !fact.programPath.empty() && attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     return fact;
 }
 
@@ -93,4 +99,23 @@ std::vector<DWORD> FindAgentProcesses() {
         }
     }
     return found;
+}
+
+std::vector<std::wstring> FindProgramPaths(const std::vector<DWORD>& processes) {
+    std::vector<std::wstring> paths;
+    for (DWORD id : processes) {
+        // Limited rights: an agent of another user, started with the highest rights, still
+        // tells where it runs from.
+        UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+        std::wstring path;
+        if (process.Valid()) {
+            std::vector<wchar_t> buffer(kLongestProgramPath);
+            DWORD length = static_cast<DWORD>(buffer.size());
+            if (QueryFullProcessImageNameW(process.Get(), 0, buffer.data(), &length)) {
+                path.assign(buffer.data(), length);
+            }
+        }
+        paths.push_back(path);
+    }
+    return paths;
 }

@@ -244,7 +244,9 @@ bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
         return false;
     }
     for (const simnotebook::WmiRow& row : simnotebook::GetWmiRows()) {
-        rows->push_back(MonitorConnection{row.instanceName, row.videoOutputTechnology});
+        // The type travels too: WMI's untyped and non-VT_I4 values carry no technology.
+        rows->push_back(MonitorConnection{row.instanceName, row.videoOutputTechnology,
+                                          row.videoOutputTechnologyType});
     }
     return true;
 }
