@@ -24,6 +24,13 @@ echo "$out" | grep -q 'ABC1234\\x_0 0x0000000B' || fail "wmi rows: $out"
 echo "$out" | grep -q 'NUL0001\\y_0 (type 1)' || fail "wmi row without a value: $out"
 echo "$out" | grep -q 'power settings: lid=1 monitor=0' || fail "monitor power: $out"
 
+sim panel-adapter 1 || fail "panel-adapter"
+out=$(sim show)
+echo "$out" | grep -q 'adapter 0: \\\\.\\DISPLAY1 state=5 takes=1 current=2560x1440x32@75' ||
+    fail "external monitor on adapter 0: $out"
+echo "$out" | grep -q 'monitor 0: \\\\.\\DISPLAY2\\Monitor0 MONITOR\\AUO519D\\.* state=3' ||
+    fail "panel on adapter 1: $out"
+
 sim power 7x >/dev/null 2>&1 && fail "bad argument accepted"
 sim bogus >/dev/null 2>&1 && fail "unknown command accepted"
 

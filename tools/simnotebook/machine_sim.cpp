@@ -11,6 +11,8 @@
 
 #include "tools/simnotebook/simnotebook.h"
 
+#include <wtsapi32.h>
+
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -235,6 +237,20 @@ bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
         rows->push_back(MonitorConnection{row.instanceName, row.videoOutputTechnology});
     }
     return true;
+}
+
+bool RegisterSessionNotification(HWND window) {
+    if (simnotebook::TakeSessionRegistrationFailure()) {
+        SetLastError(RPC_S_INVALID_BINDING);
+        return false;
+    }
+    return ::WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS) != FALSE;
+}
+
+void ReenumerateDeviceTree() {
+    simnotebook::Event event;
+    event.kind = simnotebook::EventKind::DeviceTreeReenumeration;
+    simnotebook::AppendEvent(event);
 }
 
 void Delay(DWORD milliseconds) {
