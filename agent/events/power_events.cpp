@@ -98,6 +98,24 @@ void RestoreRefreshRate(bool onAC, RestoreForm form) {
 }
 
 void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t currentRate) {
+    // The last state describes the panel. While no active monitor is the panel (lid closed
+    // while docked) it stays as it was, and it is never taken from another display's rate; so
+    // the panel is looked for before the files are opened, which empties them.
+    uint32_t rate = currentRate;
+    bool panelActive = false;
+    if (rule == RateRule::Fixed) {
+        DISPLAY_DEVICEW adapter;
+        panelActive = FindPanelAdapter(&adapter);
+    } else {
+        if (rate == kRateNotRead) {
+            rate = ReadCurrentRefreshRate();
+        }
+        panelActive = rate != 0;
+    }
+    if (!panelActive) {
+        WriteLog(L"RecordLastPowerState: panel not active, last state kept");
+        return;
+    }
     FILE* acdc = nullptr;
     FILE* dcRefresh = nullptr;
     for (int attempt = 0;; ++attempt) {
@@ -122,7 +140,6 @@ void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t
     if (rule == RateRule::Fixed) {
         rateDigit = acdcDigit == '2' ? '1' : '2';
     } else {
-        uint32_t rate = currentRate != kRateNotRead ? currentRate : ReadCurrentRefreshRate();
         if (rule == RateRule::Low) {
             rateDigit = rate == static_cast<uint32_t>(lowRefreshRate) ? '1' : '2';
         } else {
@@ -182,6 +199,12 @@ LRESULT OnPowerBroadcast(WPARAM event, LPARAM data) {
         break;
     case PBT_APMRESUMESUSPEND:
         OnResumeSuspend();
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
+        // A wake without a user (a remote wake, some modern-standby systems) may bring no
+        // PBT_APMRESUMESUSPEND at all: the suspend is over all the same, or the panel would
+        // stop following the power source. The restore waits for the user's resume.
+        isSuspended = false;
         break;
     case PBT_APMPOWERSTATUSCHANGE:
         OnPowerStatusChange();

@@ -155,6 +155,10 @@ bool QueryReenumerateOnDeviceChange() {
 }
 
 void CreateLastStateFiles(uint32_t startRate) {
+    // Without the panel's rate (no active monitor is the panel) there is no state to record.
+    if (startRate == 0) {
+        return;
+    }
     std::wstring acdcPath = DataFilePath(kLastACDCFileName);
     std::wstring dcRefreshPath = DataFilePath(kLastDCRefreshFileName);
     if (_waccess(acdcPath.c_str(), 0) != -1 || _waccess(dcRefreshPath.c_str(), 0) != -1) {
