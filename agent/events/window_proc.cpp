@@ -1,12 +1,12 @@
 #include "agent/events/window_proc.h"
 
+#include "agent/events/device_tree.h"
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
 #include "agent/panel/refresh_rate.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_state.h"
 
-#include <cfgmgr32.h>
 #include <wtsapi32.h>
 
 namespace {
@@ -51,12 +51,9 @@ void OnDisplayChange() {
     OnPowerEvent();
 }
 
-void OnDeviceChange() {
+void OnDeviceChange(HWND window) {
     if (isIntelCPU && reenumerateOnDeviceChange) {
-        DEVINST root = 0;
-        if (CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS) {
-            (void)CM_Reenumerate_DevNode(root, CM_REENUMERATE_ASYNCHRONOUS);
-        }
+        RequestDeviceTreeReenumeration(window);
     }
     monitorCount = CountActiveMonitors();
     if (monitorCount == lastMonitorCount) {
@@ -112,6 +109,16 @@ void RestoreForSession() {
         RecordLastPowerState('1', 10, RateRule::Low);
     } else {
         RecordLastPowerState('2', 100, RateRule::Low);
+    }
+}
+
+void OnTimer(HWND window, WPARAM timer) {
+    switch (timer) {
+    case kReenumerationTimer:
+        OnReenumerationTimer(window);
+        break;
+    default:
+        break;
     }
 }
 
@@ -187,7 +194,10 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case WM_POWERBROADCAST:
         return OnPowerBroadcast(wParam, lParam);
     case WM_DEVICECHANGE:
-        OnDeviceChange();
+        OnDeviceChange(window);
+        return 0;
+    case WM_TIMER:
+        OnTimer(window, wParam);
         return 0;
     case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam);

@@ -16,6 +16,8 @@ std::wstring lastValidChoice;
 
 UINT modeChangeMessage = 0;
 bool reenumerateOnDeviceChange = false;
+bool reenumerationIntervalRunning = false;
+uint32_t deferredDeviceEvents = 0;
 bool isIntelCPU = false;
 int32_t lastACLineStatus = -1;
 bool isSuspended = false;
@@ -57,6 +59,8 @@ void ResetAgentState() {
     lastValidChoice.clear();
     modeChangeMessage = 0;
     reenumerateOnDeviceChange = false;
+    reenumerationIntervalRunning = false;
+    deferredDeviceEvents = 0;
     isIntelCPU = false;
     lastACLineStatus = -1;
     isSuspended = false;

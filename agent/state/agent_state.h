@@ -42,6 +42,10 @@ extern std::wstring lastValidChoice;
 
 extern UINT modeChangeMessage;
 extern bool reenumerateOnDeviceChange;
+// Window thread only. A device-tree re-enumeration started less than an interval ago: device
+// events meanwhile are only counted, and the interval's end re-enumerates once for them.
+extern bool reenumerationIntervalRunning;
+extern uint32_t deferredDeviceEvents;
 extern bool isIntelCPU;
 extern int32_t lastACLineStatus;
 extern bool isSuspended;
