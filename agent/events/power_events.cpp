@@ -2,6 +2,7 @@
 
 #include "agent/decision/decision_cycle.h"
 #include "agent/events/registry_watch.h"
+#include "agent/events/start_retries.h"
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
@@ -166,6 +167,7 @@ void OnResumeSuspend() {
     }
     isSuspended = false;
     OnPowerEvent();
+    RetryPanelIdentification(L"resume");
 }
 
 void OnPowerStatusChange() {

@@ -5,6 +5,7 @@
 #include "agent/decision/host_notice.h"
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
+#include "agent/events/start_retries.h"
 #include "agent/events/window_proc.h"
 #include "agent/files/folder_watch.h"
 #include "agent/files/state_files.h"
@@ -207,8 +208,9 @@ int RunAgent(HINSTANCE instance) {
     }
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
-    if (!WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS)) {
+    if (!machine::RegisterSessionNotification(window)) {
         LogStartFailure(L"WTSRegisterSessionNotification", GetLastError());
+        sessionNotificationPending = true;
     }
     lidSwitchNotify =
         machine::RegisterPowerSettingNotification(window, &machine::kLidSwitchStateChange);
@@ -247,5 +249,21 @@ int RunAgent(HINSTANCE instance) {
     CreateLastStateFiles(startRate);
     machine::Delay(1000);
     RestoreAtStart();
+    ScheduleStartRetries(window);
     return RunMessageLoop(window, accelerators);
+}
+
+void CompleteLateIdentification(const std::wstring& identity) {
+    {
+        // The folder watcher reads the verdict with the lock held.
+        AgentLock lock;
+        panelIdentity = identity;
+        watchODResultChanged = true;
+        IdentifyODPanel();
+    }
+    FirstDecision();
+    DeterminePanelRefreshRates();
+    WriteNeedShow(highRefreshRate != lowRefreshRate);
+    CreateLastStateFiles(ReadCurrentRefreshRate());
+    RestoreAtStart();
 }

@@ -3,6 +3,7 @@
 #include "agent/events/device_tree.h"
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
+#include "agent/events/start_retries.h"
 #include "agent/panel/refresh_rate.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_state.h"
@@ -114,6 +115,9 @@ void RestoreForSession() {
 
 void OnTimer(HWND window, WPARAM timer) {
     switch (timer) {
+    case kStartRetryTimer:
+        OnStartRetryTimer(window);
+        break;
     case kReenumerationTimer:
         OnReenumerationTimer(window);
         break;
@@ -150,6 +154,7 @@ void OnSessionChange(WPARAM event) {
         isSessionLocked = false;
         RestoreForSession();
         OnPowerEvent();
+        RetryPanelIdentification(L"unlock");
         break;
     default:
         break;
