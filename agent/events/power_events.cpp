@@ -2,6 +2,7 @@
 
 #include "agent/decision/decision_cycle.h"
 #include "agent/events/registry_watch.h"
+#include "agent/events/start_retries.h"
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
@@ -101,6 +102,24 @@ bool RestoreRefreshRate(bool onAC, RestoreForm form) {
 
 void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t currentRate) {
     ++rateDecisionCount;
+    // The last state describes the panel. While no active monitor is the panel (lid closed
+    // while docked) it stays as it was, and it is never taken from another display's rate; so
+    // the panel is looked for before the files are opened, which empties them.
+    uint32_t rate = currentRate;
+    bool panelActive = false;
+    if (rule == RateRule::Fixed) {
+        DISPLAY_DEVICEW adapter;
+        panelActive = FindPanelAdapter(&adapter);
+    } else {
+        if (rate == kRateNotRead) {
+            rate = ReadCurrentRefreshRate();
+        }
+        panelActive = rate != 0;
+    }
+    if (!panelActive) {
+        WriteLog(L"RecordLastPowerState: panel not active, last state kept");
+        return;
+    }
     FILE* acdc = nullptr;
     FILE* dcRefresh = nullptr;
     for (int attempt = 0;; ++attempt) {
@@ -125,7 +144,6 @@ void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t
     if (rule == RateRule::Fixed) {
         rateDigit = acdcDigit == '2' ? '1' : '2';
     } else {
-        uint32_t rate = currentRate != kRateNotRead ? currentRate : ReadCurrentRefreshRate();
         if (rule == RateRule::Low) {
             rateDigit = rate == static_cast<uint32_t>(lowRefreshRate) ? '1' : '2';
         } else {
@@ -153,6 +171,7 @@ void OnResumeSuspend() {
     }
     isSuspended = false;
     OnPowerEvent();
+    RetryPanelIdentification(L"resume");
 }
 
 void OnPowerStatusChange() {
@@ -185,6 +204,12 @@ LRESULT OnPowerBroadcast(WPARAM event, LPARAM data) {
         break;
     case PBT_APMRESUMESUSPEND:
         OnResumeSuspend();
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
+        // A wake without a user (a remote wake, some modern-standby systems) may bring no
+        // PBT_APMRESUMESUSPEND at all: the suspend is over all the same, or the panel would
+        // stop following the power source. The restore waits for the user's resume.
+        isSuspended = false;
         break;
     case PBT_APMPOWERSTATUSCHANGE:
         OnPowerStatusChange();

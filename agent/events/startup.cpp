@@ -5,6 +5,7 @@
 #include "agent/decision/host_notice.h"
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
+#include "agent/events/start_retries.h"
 #include "agent/events/window_proc.h"
 #include "agent/files/folder_watch.h"
 #include "agent/files/state_files.h"
@@ -160,6 +161,10 @@ bool QueryReenumerateOnDeviceChange() {
 }
 
 void CreateLastStateFiles(uint32_t startRate) {
+    // Without the panel's rate (no active monitor is the panel) there is no state to record.
+    if (startRate == 0) {
+        return;
+    }
     std::wstring acdcPath = DataFilePath(kLastACDCFileName);
     std::wstring dcRefreshPath = DataFilePath(kLastDCRefreshFileName);
     if (_waccess(acdcPath.c_str(), 0) != -1 || _waccess(dcRefreshPath.c_str(), 0) != -1) {
@@ -208,8 +213,9 @@ int RunAgent(HINSTANCE instance) {
     }
     ShowWindow(window, SW_HIDE);
     UpdateWindow(window);
-    if (!WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS)) {
+    if (!machine::RegisterSessionNotification(window)) {
         LogStartFailure(L"WTSRegisterSessionNotification", GetLastError());
+        sessionNotificationPending = true;
     }
     lidSwitchNotify =
         machine::RegisterPowerSettingNotification(window, &machine::kLidSwitchStateChange);
@@ -254,5 +260,21 @@ int RunAgent(HINSTANCE instance) {
     if (IsConsoleSession()) {
         RestoreAtStart();
     }
+    ScheduleStartRetries(window);
     return RunMessageLoop(window, accelerators);
+}
+
+void CompleteLateIdentification(const std::wstring& identity) {
+    {
+        // The folder watcher reads the verdict with the lock held.
+        AgentLock lock;
+        panelIdentity = identity;
+        watchODResultChanged = true;
+        IdentifyODPanel();
+    }
+    FirstDecision();
+    DeterminePanelRefreshRates();
+    WriteNeedShow(highRefreshRate != lowRefreshRate);
+    CreateLastStateFiles(ReadCurrentRefreshRate());
+    RestoreAtStart();
 }

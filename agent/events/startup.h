@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 // Runs the agent until its window is destroyed; the result is wWinMain's.
 int RunAgent(HINSTANCE instance);
@@ -18,3 +19,7 @@ bool AnotherInstanceHoldsMutex(HANDLE created, DWORD lastError);
 bool QueryReenumerateOnDeviceChange();
 // Creates the two last-state files when both are missing.
 void CreateLastStateFiles(uint32_t startRate);
+// For a panel that WMI named only after start-up: what start-up runs for an identified panel
+// (verdict and HWID_Result.txt, the first decision, rates, NeedShow, last-state files, the
+// restore). Window thread.
+void CompleteLateIdentification(const std::wstring& identity);

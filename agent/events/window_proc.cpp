@@ -1,8 +1,10 @@
 #include "agent/events/window_proc.h"
 
 #include "agent/decision/host_notice.h"
+#include "agent/events/device_tree.h"
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
+#include "agent/events/start_retries.h"
 #include "agent/files/folder_watch.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
@@ -13,7 +15,6 @@
 #include "agent/state/agent_state.h"
 #include "agent/state/console_session.h"
 
-#include <cfgmgr32.h>
 #include <wtsapi32.h>
 
 #include <string>
@@ -60,12 +61,9 @@ void OnDisplayChange() {
     OnPowerEvent();
 }
 
-void OnDeviceChange() {
+void OnDeviceChange(HWND window) {
     if (isIntelCPU && reenumerateOnDeviceChange) {
-        DEVINST root = 0;
-        if (CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS) {
-            (void)CM_Reenumerate_DevNode(root, CM_REENUMERATE_ASYNCHRONOUS);
-        }
+        RequestDeviceTreeReenumeration(window);
     }
     monitorCount = CountActiveMonitors();
     if (monitorCount == lastMonitorCount) {
@@ -154,6 +152,19 @@ void OnConsoleRegained() {
     OnPowerEvent();
 }
 
+void OnTimer(HWND window, WPARAM timer) {
+    switch (timer) {
+    case kStartRetryTimer:
+        OnStartRetryTimer(window);
+        break;
+    case kReenumerationTimer:
+        OnReenumerationTimer(window);
+        break;
+    default:
+        break;
+    }
+}
+
 LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (LOWORD(wParam)) {
     case kCommandAbout:
@@ -192,6 +203,7 @@ void OnSessionChange(WPARAM event, DWORD session) {
             if (ActsForConsole(L"WTS_SESSION_UNLOCK")) {
                 RestoreForSession();
                 OnPowerEvent();
+                RetryPanelIdentification(L"unlock");
             }
         }
         break;
@@ -246,8 +258,11 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         return ActsForConsole(L"WM_POWERBROADCAST") ? OnPowerBroadcast(wParam, lParam) : 0;
     case WM_DEVICECHANGE:
         if (ActsForConsole(L"WM_DEVICECHANGE")) {
-            OnDeviceChange();
+            OnDeviceChange(window);
         }
+        return 0;
+    case WM_TIMER:
+        OnTimer(window, wParam);
         return 0;
     case WM_WTSSESSION_CHANGE:
         OnSessionChange(wParam, static_cast<DWORD>(lParam));

@@ -1,6 +1,6 @@
 // The machine boundary: power status, display devices and modes, the WMI rows that tell the
-// internal display, and fixed delays. The deliverable links the real Win32 implementation
-// (machine_win32.cpp); tests and the demonstration link the simulated notebook
+// internal display, device-tree re-enumeration, and fixed delays. The deliverable links the real
+// Win32 implementation (machine_win32.cpp); tests and the demonstration link the simulated notebook
 // (tools/simnotebook), whose state another process can change while the agent runs.
 // Everything above this boundary is the same code in both builds.
 #pragma once
@@ -48,6 +48,14 @@ struct MonitorConnection {
 };
 // The rows in the order the query returns them; false when the query could not run.
 bool QueryMonitorConnections(std::vector<MonitorConnection>* rows);
+
+// WTSRegisterSessionNotification for the window, for all sessions. Until the platform's
+// session service is up it fails with RPC_S_INVALID_BINDING; the last error says why.
+bool RegisterSessionNotification(HWND window);
+
+// CM_Locate_DevNodeW for the root of the device tree, then CM_Reenumerate_DevNode on it,
+// asynchronously; the result is not looked at.
+void ReenumerateDeviceTree();
 
 // Sleep.
 void Delay(DWORD milliseconds);

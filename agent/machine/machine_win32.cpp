@@ -5,7 +5,9 @@
 
 #include "common/owners.h"
 
+#include <cfgmgr32.h>
 #include <wbemidl.h>
+#include <wtsapi32.h>
 
 namespace machine {
 
@@ -99,6 +101,17 @@ bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
         rows->push_back(ReadConnection(object.Get()));
     }
     return true;
+}
+
+bool RegisterSessionNotification(HWND window) {
+    return ::WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS) != FALSE;
+}
+
+void ReenumerateDeviceTree() {
+    DEVINST root = 0;
+    if (CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS) {
+        (void)CM_Reenumerate_DevNode(root, CM_REENUMERATE_ASYNCHRONOUS);
+    }
 }
 
 void Delay(DWORD milliseconds) {

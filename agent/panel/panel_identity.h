@@ -23,4 +23,7 @@ PanelEDID ReadPanelEDID(const std::wstring& identity);
 // Sets the watch flags, prepares the data folder, asks the BIOS for the panel identity and
 // overdrive support into detectEDID and isODPanel, and records the verdict.
 void DetectODPanel();
+// The BIOS part of DetectODPanel: detectEDID, isODPanel, their log lines and the verdict. Also
+// run for a panel identified after start-up, with the AgentLock held.
+void IdentifyODPanel();
 void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCopy);

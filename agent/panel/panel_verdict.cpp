@@ -30,6 +30,10 @@ void DetectODPanel() {
     watchODResultDeleted = true;
     watchODResultChanged = true;
     PrepareDataFolder();
+    IdentifyODPanel();
+}
+
+void IdentifyODPanel() {
     detectEDID = Notify_BIOS_SetOD(L"2");
     if (!TextEquals(detectEDID, L"FAIL")) {
         WriteLog(L"-------------------- detectEDID = " + detectEDID + L" --------------------");

@@ -6,6 +6,7 @@
 // the target itself only when the adapter lists none.
 #include "agent/panel/refresh_rate.h"
 
+#include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
 #include "agent/panel/components.h"
@@ -32,9 +33,12 @@ DEVMODEW EmptyMode() {
     return mode;
 }
 
-bool ReadAdapterZero(DISPLAY_DEVICEW* adapter) {
-    *adapter = DISPLAY_DEVICEW{};
-    return machine::ReadDisplayDevice(nullptr, 0, adapter);
+// The monitor's hardware identity (second component of its DeviceID) equals the panel's,
+// compared in upper case. `wanted` is the upper-cased identity, never empty.
+bool IsPanelMonitor(const DISPLAY_DEVICEW& monitor, const std::wstring& wanted) {
+    std::vector<std::wstring> parts = SplitComponents(monitor.DeviceID, L'\\', 2);
+    std::wstring candidate = parts.size() == 2 ? TrimRight(TrimLeft(parts[1])) : std::wstring();
+    return ToUpperAscii(candidate) == wanted;
 }
 
 bool SnapsTo(uint32_t frequency, int32_t target) {
@@ -89,6 +93,30 @@ void WriteUserSetACRR(int32_t acrrValue) {
 
 } // namespace
 
+bool FindPanelAdapter(DISPLAY_DEVICEW* adapter) {
+    const std::wstring wanted = ToUpperAscii(panelIdentity);
+    if (wanted.empty()) {
+        return false;
+    }
+    DISPLAY_DEVICEW candidate = {};
+    for (DWORD adapterIndex = 0; machine::ReadDisplayDevice(nullptr, adapterIndex, &candidate);
+         ++adapterIndex) {
+        DISPLAY_DEVICEW monitor = {};
+        for (DWORD monitorIndex = 0;
+             machine::ReadDisplayDevice(candidate.DeviceName, monitorIndex, &monitor);
+             ++monitorIndex) {
+            // A panel that is attached but dark (lid closed while docked) has no mode to
+            // switch; its adapter's mode belongs to whatever it drives instead.
+            if ((monitor.StateFlags & kActiveAndAttached) == kActiveAndAttached &&
+                IsPanelMonitor(monitor, wanted)) {
+                *adapter = candidate;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 int32_t CountActiveMonitors() {
     int32_t count = 0;
     DISPLAY_DEVICEW adapter = {};
@@ -110,7 +138,7 @@ int32_t CountActiveMonitors() {
 
 uint32_t ReadCurrentRefreshRate() {
     DISPLAY_DEVICEW adapter;
-    if (!ReadAdapterZero(&adapter)) {
+    if (!FindPanelAdapter(&adapter)) {
         return 0;
     }
     DEVMODEW mode = EmptyMode();
@@ -123,7 +151,8 @@ uint32_t ReadCurrentRefreshRate() {
 bool SetRefreshRate(int32_t target, int32_t acrrValue) {
     const uint32_t decision = ++rateDecisionCount;
     DISPLAY_DEVICEW adapter;
-    if (!ReadAdapterZero(&adapter)) {
+    if (!FindPanelAdapter(&adapter)) {
+        WriteLog(L"SetRefreshRate: panel not active, rate not switched");
         return true;
     }
     DEVMODEW mode = EmptyMode();
@@ -182,10 +211,7 @@ PanelDisplayMode GetPanelDisplayMode() {
             if (!machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode)) {
                 continue;
             }
-            std::vector<std::wstring> parts = SplitComponents(monitor.DeviceID, L'\\', 2);
-            std::wstring candidate =
-                parts.size() == 2 ? TrimRight(TrimLeft(parts[1])) : std::wstring();
-            if (ToUpperAscii(candidate) == wanted) {
+            if (IsPanelMonitor(monitor, wanted)) {
                 PanelDisplayMode result;
                 result.width = mode.dmPelsWidth;
                 result.height = mode.dmPelsHeight;

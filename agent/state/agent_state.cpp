@@ -16,6 +16,11 @@ std::wstring lastValidChoice;
 
 UINT modeChangeMessage = 0;
 bool reenumerateOnDeviceChange = false;
+bool reenumerationIntervalRunning = false;
+uint32_t deferredDeviceEvents = 0;
+int identificationRetriesLeft = 0;
+bool sessionNotificationPending = false;
+int sessionRegistrationRetriesLeft = 0;
 bool isIntelCPU = false;
 int32_t lastACLineStatus = -1;
 bool isSuspended = false;
@@ -58,6 +63,11 @@ void ResetAgentState() {
     lastValidChoice.clear();
     modeChangeMessage = 0;
     reenumerateOnDeviceChange = false;
+    reenumerationIntervalRunning = false;
+    deferredDeviceEvents = 0;
+    identificationRetriesLeft = 0;
+    sessionNotificationPending = false;
+    sessionRegistrationRetriesLeft = 0;
     isIntelCPU = false;
     lastACLineStatus = -1;
     isSuspended = false;

@@ -42,6 +42,16 @@ extern std::wstring lastValidChoice;
 
 extern UINT modeChangeMessage;
 extern bool reenumerateOnDeviceChange;
+// Window thread only. A device-tree re-enumeration started less than an interval ago: device
+// events meanwhile are only counted, and the interval's end re-enumerates once for them.
+extern bool reenumerationIntervalRunning;
+extern uint32_t deferredDeviceEvents;
+// Window thread only. What start-up could not finish and the message loop tries again: the
+// identification while WMI names no internal display, the session notification while its
+// service is not ready.
+extern int identificationRetriesLeft;
+extern bool sessionNotificationPending;
+extern int sessionRegistrationRetriesLeft;
 extern bool isIntelCPU;
 extern int32_t lastACLineStatus;
 extern bool isSuspended;

@@ -362,11 +362,86 @@ TEST_F(Running, SameValueWritePostsNothing) {
 }
 
 TEST_F(Running, AnAutomaticResumeAloneIsNoPowerEvent) {
+    // A remote wake: the suspend ends without the user's PBT_APMRESUMESUSPEND.
+    agent.Send(WM_POWERBROADCAST, PBT_APMSUSPEND);
     size_t before = CountInLog("] OnPowerEvent Power status = ");
+    simnotebook::ClearRecord();
     agent.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
     EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), before);
+    EXPECT_EQ(CountModeChanges(), 0u); // no restore either
     agent.Send(WM_DISPLAYCHANGE);
     EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), before + 1);
+    // The panel follows the power source again.
+    PowerSource(0);
+    EXPECT_EQ(CurrentRate(), 60u);
+    ExpectLastState("2", "1");
+}
+
+namespace {
+
+uint32_t AdapterRate(size_t adapter) {
+    simnotebook::Mode mode;
+    return simnotebook::GetCurrentMode(adapter, &mode) ? mode.frequency : 0;
+}
+
+// The panel on adapter 1; adapter 0 drives an external monitor at 75 Hz that also lists 60 Hz.
+class PanelOnSecondAdapter : public Running {
+  protected:
+    void SetUp() override {
+        AgentTest::SetUp();
+        simnotebook::SetPanelAdapter(1);
+        ASSERT_TRUE(agent.Start(simAgentPath));
+    }
+};
+
+} // namespace
+
+TEST_F(PanelOnSecondAdapter, RatesAreReadAndSwitchedOnThePanelsAdapterOnly) {
+    simnotebook::ClearRecord();
+    PowerSource(0);
+    EXPECT_EQ(AdapterRate(1), 60u);
+    PowerSource(1);
+    EXPECT_EQ(AdapterRate(1), 144u);
+    EXPECT_EQ(AdapterRate(0), 75u);
+    size_t changes = 0;
+    for (const simnotebook::Event& event : simnotebook::ReadRecord()) {
+        if (event.kind == simnotebook::EventKind::ModeChange) {
+            ++changes;
+            EXPECT_EQ(event.adapter, 1);
+        }
+    }
+    EXPECT_EQ(changes, 2u);
+    // Recorded from the panel's rate, not from the external monitor's.
+    simnotebook::SetCurrentMode(1, {1920, 1080, 32, 60});
+    agent.Send(WM_DISPLAYCHANGE);
+    ExpectLastState("1", "1");
+    EXPECT_EQ(StateFile(L"Icon.txt"), "2"); // 60 Hz: no overdrive
+}
+
+// Docked with the lid closed: the panel is attached but not active.
+TEST_F(PanelOnSecondAdapter, WithThePanelDarkNothingIsSwitchedOrRecorded) {
+    agent.Terminate();
+    testsupport::ResetDataFolder();
+    simnotebook::SetPanelAdapter(1);
+    std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
+    adapters[1].monitors[0].stateFlags = DISPLAY_DEVICE_ATTACHED;
+    simnotebook::SetMonitors(1, adapters[1].monitors);
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    bool exists = true;
+    StateFile(L"lasttimeACDC.txt", &exists);
+    EXPECT_FALSE(exists); // start-up had no panel rate to create them from
+    WriteStateFile(L"lasttimeACDC.txt", "1");
+    WriteStateFile(L"lasttimeDCRefresh.txt", "2");
+    simnotebook::ClearRecord();
+    PowerSource(0);
+    agent.Send(WM_DISPLAYCHANGE);
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK);
+    simnotebook::SetActiveDisplayCount(3); // a device event with a new monitor count
+    agent.Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED);
+    EXPECT_EQ(CountModeChanges(), 0u);
+    EXPECT_EQ(AdapterRate(0), 75u);
+    ExpectLastState("1", "2");
+    EXPECT_GE(CountInLog("] RecordLastPowerState: panel not active, last state kept\r\n"), 3u);
 }
 
 } // namespace e2e

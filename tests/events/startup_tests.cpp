@@ -144,6 +144,45 @@ TEST_F(StartUp, NoInternalPanelMeansNoDecisionAndVerdictZero) {
     EXPECT_EQ(CountInLog("fsWatcher_OD_Result_Changed"), 0u);
 }
 
+// At an early logon WMI may name no internal display yet: it is asked again while the window
+// runs, and a late answer gets what start-up gives an identified panel.
+TEST_F(StartUp, AnInternalDisplayNamedLateIsIdentifiedThen) {
+    simnotebook::SetWmiQueryFails(true);
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_EQ(StateFile(L"HWID_Result.txt"), "0");
+    ASSERT_TRUE(WaitForLog("] Panel identification (retry 1): internal display not found\r\n"))
+        << ReadLog();
+    simnotebook::SetWmiQueryFails(false);
+    // The last-state files come last, after the verdict, the decision, the rates and NeedShow.
+    EXPECT_TRUE(WaitUntil([] {
+        DWORD needShow = 0;
+        bool filesExist = false;
+        StateFile(L"lasttimeACDC.txt", &filesExist);
+        return filesExist && ReadProductValue(L"NeedShow", &needShow) && needShow == 1;
+    })) << ReadLog();
+    EXPECT_EQ(StateFile(L"HWID_Result.txt"), "1");
+    EXPECT_EQ(StateFile(L"Icon.txt"), "1");
+    EXPECT_TRUE(simbios::GetODState());
+    // Found at the second retry (or a later one on a slow machine), and only once.
+    EXPECT_EQ(CountInLog("): internal display AUO519D found\r\n"), 1u);
+    EXPECT_EQ(CountInLog("] Is OD Panel, detectEDID = AUO519D\r\n"), 1u);
+    // The panel's rates are known now.
+    simnotebook::SetACLineStatus(0);
+    agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
+    EXPECT_EQ(CurrentRate(), 60u);
+}
+
+// Until the platform's session service is up the registration fails: it is tried again while
+// the window runs, or the agent would never see a lock or an unlock.
+TEST_F(StartUp, ASessionRegistrationRefusedAtLogonIsTriedAgain) {
+    simnotebook::SetSessionRegistrationFailures(2);
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_TRUE(WaitForLog("] Session notification retry 2: registered\r\n")) << ReadLog();
+    EXPECT_EQ(CountInLog("] OnStart: WTSRegisterSessionNotification failed, error 1702\r\n"), 1u);
+    EXPECT_EQ(CountInLog("] Session notification retry 1: failed, error 1702\r\n"), 1u);
+    EXPECT_EQ(CountInLog("] Session notification retry "), 2u);
+}
+
 TEST_F(StartUp, PanelWithoutOverdriveShowsIconTwo) {
     simbios::SetSimBiosValue(L"SupportAnswer", 0x00010000);
     refhost::RefHostProcess host;

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <dbt.h>
 #include <windows.h>
 
+#include <functional>
 #include <vector>
 
 namespace e2e {
@@ -60,6 +62,75 @@ TEST(WindowProcedure, MonitorPowerIsAPowerEventTheLidIsNot) {
     EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), 1u);
     EXPECT_EQ(WndProc(nullptr, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 0);
     EXPECT_TRUE(isSuspended);
+}
+
+namespace {
+
+size_t CountReenumerations() {
+    size_t count = 0;
+    for (const simnotebook::Event& event : simnotebook::ReadRecord()) {
+        count += event.kind == simnotebook::EventKind::DeviceTreeReenumeration ? 1 : 0;
+    }
+    return count;
+}
+
+// Dispatches this thread's messages (the agent window's timers) until the condition holds.
+bool DispatchUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            return false;
+        }
+        (void)MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now),
+                                        QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// Each re-enumeration of the device tree costs seconds of the window thread: a burst of device
+// events re-enumerates at once and once more at the end of the interval, not once per event.
+TEST(WindowProcedure, ABurstOfDeviceEventsReenumeratesTheDeviceTreeTwice) {
+    testsupport::ResetDataFolder();
+    simnotebook::ResetSimNotebook();
+    ResetAgentState();
+    isIntelCPU = true;
+    reenumerateOnDeviceChange = true;
+    monitorCount = lastMonitorCount = 1; // the count does not change: only the re-enumeration
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = WndProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"AgentWindowForDeviceTests";
+    (void)RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, windowClass.lpszClassName, L"", WS_POPUP, 0, 0,
+                                  0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    for (int event = 0; event < 20; ++event) {
+        SendMessageW(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    }
+    EXPECT_EQ(CountReenumerations(), 1u);
+    EXPECT_TRUE(DispatchUntil([] { return CountReenumerations() == 2; }, 30000));
+    EXPECT_EQ(CountInLog("] OnDeviceChange: 19 device events in the last interval, device tree "
+                         "re-enumerated once\r\n"),
+              1u);
+    // An interval without events ends the throttling; the next event re-enumerates at once.
+    EXPECT_TRUE(DispatchUntil([] { return !reenumerationIntervalRunning; }, 30000));
+    EXPECT_EQ(CountReenumerations(), 2u);
+    SendMessageW(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    EXPECT_EQ(CountReenumerations(), 3u);
+
+    DestroyWindow(window);
+    // The window's end posts WM_QUIT, which is not for this test program's thread.
+    MSG quit;
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
 }
 
 TEST(WindowProcedure, AboutBoxClosesOnOkAndCancelOnly) {

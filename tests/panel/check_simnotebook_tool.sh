@@ -36,6 +36,13 @@ echo "$out" | grep -q 'console session: 7' || fail "console session: $out"
 sim console-session self || fail "console session self"
 sim show | tr -d '\r' | grep -q 'console session: self' || fail "console session back to self"
 
+sim panel-adapter 1 || fail "panel-adapter"
+out=$(sim show)
+echo "$out" | grep -q 'adapter 0: \\\\.\\DISPLAY1 state=5 takes=1 current=2560x1440x32@75' ||
+    fail "external monitor on adapter 0: $out"
+echo "$out" | grep -q 'monitor 0: \\\\.\\DISPLAY2\\Monitor0 MONITOR\\AUO519D\\.* state=3' ||
+    fail "panel on adapter 1: $out"
+
 sim power 7x >/dev/null 2>&1 && fail "bad argument accepted"
 sim console-session me >/dev/null 2>&1 && fail "bad console session accepted"
 sim bogus >/dev/null 2>&1 && fail "unknown command accepted"

@@ -127,6 +127,8 @@ class PanelMachine : public testing::Test {
     void SetUp() override {
         sim::ResetSimNotebook();
         ResetAgentState();
+        // Rates are read and switched on the adapter whose active monitor is this panel.
+        panelIdentity = sim::kDefaultPanelIdentity;
         DeleteIntelKey();
         sim::RemovePanelEDID(kTestIdentity);
         sim::RemovePanelEDID(L"lvt0002");

@@ -12,6 +12,8 @@
 
 #include "tools/simnotebook/simnotebook.h"
 
+#include <wtsapi32.h>
+
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
@@ -266,6 +268,20 @@ DWORD ReadConsoleSessionId() {
         return session;
     }
     return ReadOwnSessionId();
+}
+
+bool RegisterSessionNotification(HWND window) {
+    if (simnotebook::TakeSessionRegistrationFailure()) {
+        SetLastError(RPC_S_INVALID_BINDING);
+        return false;
+    }
+    return ::WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS) != FALSE;
+}
+
+void ReenumerateDeviceTree() {
+    simnotebook::Event event;
+    event.kind = simnotebook::EventKind::DeviceTreeReenumeration;
+    simnotebook::AppendEvent(event);
 }
 
 void Delay(DWORD milliseconds) {

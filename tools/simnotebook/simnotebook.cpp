@@ -341,6 +341,17 @@ void SetWmiQueryFails(bool fails) {
 bool GetWmiQueryFails() {
     return GetRootDword(L"WmiQueryFails", 0) != 0;
 }
+void SetSessionRegistrationFailures(uint32_t count) {
+    SetRootDword(L"SessionRegistrationFailures", count);
+}
+bool TakeSessionRegistrationFailure() {
+    DWORD left = GetRootDword(L"SessionRegistrationFailures", 0);
+    if (left == 0) {
+        return false;
+    }
+    SetRootDword(L"SessionRegistrationFailures", left - 1);
+    return true;
+}
 void SetDelayScalePercent(uint32_t percent) {
     SetRootDword(L"DelayScalePercent", percent);
 }
@@ -518,6 +529,38 @@ void SetActiveDisplayCount(int count) {
     if (!present.empty() && !adapters.empty()) {
         adapters[0] = present[0];
     }
+    SetAdapters(adapters);
+}
+
+Adapter ExternalAdapter(int n) {
+    Adapter adapter;
+    adapter.deviceName = L"\\\\.\\DISPLAY" + std::to_wstring(n + 1);
+    adapter.deviceString = L"Simulated Discrete Graphics";
+    adapter.deviceID = L"PCI\\VEN_10DE&DEV_2560&SUBSYS_00000000&REV_A1";
+    adapter.stateFlags = kDesktopAdapter;
+    adapter.monitors = {ExternalMonitor(n)};
+    adapter.modes = {Mode{2560, 1440, 32, 75}, Mode{2560, 1440, 32, 60}};
+    adapter.hasCurrentMode = true;
+    adapter.currentMode = Mode{2560, 1440, 32, 75};
+    return adapter;
+}
+
+void SetPanelAdapter(size_t panelAdapter) {
+    std::vector<Adapter> adapters;
+    for (size_t i = 0; i < panelAdapter; ++i) {
+        adapters.push_back(ExternalAdapter(static_cast<int>(i)));
+    }
+    if (!adapters.empty()) {
+        adapters[0].stateFlags = kPrimaryAdapter;
+    }
+    Adapter panel = DefaultAdapter();
+    const std::wstring name = L"\\\\.\\DISPLAY" + std::to_wstring(panelAdapter + 1);
+    panel.deviceName = name;
+    panel.monitors[0].deviceName = name + L"\\Monitor0";
+    if (panelAdapter != 0) {
+        panel.stateFlags = kDesktopAdapter;
+    }
+    adapters.push_back(panel);
     SetAdapters(adapters);
 }
 

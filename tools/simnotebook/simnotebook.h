@@ -10,6 +10,7 @@
 //     PowerStatusFails    DWORD  1: GetSystemPowerStatus fails
 //     DelayScalePercent   DWORD  0: delays are virtual; n: Delay(ms) sleeps ms * n / 100
 //     WmiQueryFails       DWORD  1: the WMI query cannot run
+//     SessionRegistrationFailures DWORD  that many session registrations fail
 //     LidOpen             DWORD  the lid switch setting's value (1 open, 0 closed)
 //     MonitorPowerOn      DWORD  the monitor power setting's value (1 on, 0 off, 2 dimmed)
 //     PowerDuringNextModeChange  DWORD  armed: the AC line status the next mode change brings
@@ -110,11 +111,20 @@ void SetModeChangeTakesEffect(size_t adapter, bool takesEffect);
 // The internal panel on adapter 0 plus count - 1 external displays, each on an adapter of its
 // own (how the platform lists extended desktops); 0 leaves no adapter at all.
 void SetActiveDisplayCount(int count);
+// The internal panel's monitor on adapter `panelAdapter` (the default adapter's modes, not
+// primary); every adapter before it drives an external monitor with a mode list of its own
+// (2560x1440x32 at 75 Hz, also 60 Hz), adapter 0 the primary one. 0 is the default notebook.
+void SetPanelAdapter(size_t panelAdapter);
+Adapter ExternalAdapter(int n); // \\.\DISPLAY<n+1> driving ExternalMonitor(n)
 
 void SetWmiRows(const std::vector<WmiRow>& rows);
 std::vector<WmiRow> GetWmiRows();
 void SetWmiQueryFails(bool fails);
 bool GetWmiQueryFails();
+// The next `count` session-notification registrations fail as before the platform's session
+// service is up; each failure uses one up.
+void SetSessionRegistrationFailures(uint32_t count);
+bool TakeSessionRegistrationFailure(); // used by the simulated machine
 
 void SetDelayScalePercent(uint32_t percent);
 uint32_t GetDelayScalePercent();
@@ -142,8 +152,9 @@ void SetConsoleSessionSelf();
 // False while the console is "self".
 bool GetConsoleSession(uint32_t* session);
 
-// The record: mode changes and delays in the order the agent asked for them.
-enum class EventKind : uint32_t { ModeChange = 1, Delay = 2 };
+// The record: mode changes, delays and device-tree re-enumerations in the order the agent
+// asked for them.
+enum class EventKind : uint32_t { ModeChange = 1, Delay = 2, DeviceTreeReenumeration = 3 };
 struct Event {
     EventKind kind = EventKind::Delay;
     int32_t adapter = -1;      // ModeChange: index of the adapter named, -1 when none matched

@@ -19,11 +19,13 @@ const wchar_t kUsage[] =
     L"  powerfail <0|1>              GetSystemPowerStatus fails\n"
     L"  monitors <n>                 internal panel plus n-1 active external displays\n"
     L"  monitorstate <a> <m> <flags> StateFlags of monitor m of adapter a\n"
+    L"  panel-adapter <a>            internal panel on adapter a, external monitors before it\n"
     L"  modes <a> <WxHxB@F>...       mode list of adapter a\n"
     L"  current <a> <WxHxB@F|none>   current mode of adapter a\n"
     L"  modetakes <a> <0|1>          whether mode changes on adapter a take effect\n"
     L"  wmi <name>:<vot>... | none   WMI rows (vot decimal, 0x hex, or null for no value)\n"
     L"  wmifail <0|1>                the WMI query fails\n"
+    L"  sessionfail <n>              the next n session registrations fail\n"
     L"  delayscale <percent>         0: delays are virtual; n: sleep n% of each delay\n"
     L"  lid <0|1>                    lid switch setting: 1 open, 0 closed\n"
     L"  monitorpower <0|1|2>         monitor power setting: 1 on, 0 off, 2 dimmed\n"
@@ -32,7 +34,7 @@ const wchar_t kUsage[] =
     L"                               and announces it from inside the change; then disarms\n"
     L"  edid <file>                  install a raw EDID for the default panel's keys\n"
     L"  console-session <id|self>    active console session (self: the asking process's own)\n"
-    L"  record                       print the recorded mode changes and delays\n"
+    L"  record                       print the recorded mode changes, delays, re-enumerations\n"
     L"  clear                        clear the record\n";
 
 int Usage() {
@@ -96,6 +98,8 @@ void PrintRecord() {
     for (const simnotebook::Event& event : simnotebook::ReadRecord()) {
         if (event.kind == simnotebook::EventKind::Delay) {
             wprintf(L"delay %u\n", event.milliseconds);
+        } else if (event.kind == simnotebook::EventKind::DeviceTreeReenumeration) {
+            wprintf(L"reenumerate\n");
         } else {
             wprintf(L"modechange adapter=%d %ls flags=%u result=%d\n", event.adapter,
                     simnotebook::FormatMode(event.mode).c_str(), event.flags, event.result);
@@ -138,6 +142,9 @@ int Run(const std::vector<std::wstring>& args) {
     } else if (command == L"monitors" && args.size() == 2 && ParseNumber(args[1].c_str(), &a) &&
                a < 16) {
         simnotebook::SetActiveDisplayCount(static_cast<int>(a));
+    } else if (command == L"panel-adapter" && args.size() == 2 &&
+               ParseNumber(args[1].c_str(), &a) && a < 16) {
+        simnotebook::SetPanelAdapter(a);
     } else if (command == L"monitorstate" && args.size() == 4 && ParseNumber(args[1].c_str(), &a) &&
                ParseNumber(args[2].c_str(), &b) && ParseNumber(args[3].c_str(), &c)) {
         std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
@@ -193,6 +200,8 @@ int Run(const std::vector<std::wstring>& args) {
         simnotebook::SetWmiRows(rows);
     } else if (command == L"wmifail" && args.size() == 2 && ParseNumber(args[1].c_str(), &a)) {
         simnotebook::SetWmiQueryFails(a != 0);
+    } else if (command == L"sessionfail" && args.size() == 2 && ParseNumber(args[1].c_str(), &a)) {
+        simnotebook::SetSessionRegistrationFailures(static_cast<uint32_t>(a));
     } else if (command == L"delayscale" && args.size() == 2 && ParseNumber(args[1].c_str(), &a)) {
         simnotebook::SetDelayScalePercent(static_cast<uint32_t>(a));
     } else if (command == L"lid" && args.size() == 2 && ParseNumber(args[1].c_str(), &a)) {
