@@ -275,6 +275,9 @@ void CompleteLateIdentification(const std::wstring& identity) {
     FirstDecision();
     DeterminePanelRefreshRates();
     WriteNeedShow(highRefreshRate != lowRefreshRate);
-    CreateLastStateFiles(ReadCurrentRefreshRate());
-    RestoreAtStart();
+    // As at start-up: the panel and the shared files are the console's agent's to touch.
+    if (IsConsoleSession()) {
+        CreateLastStateFiles(ReadCurrentRefreshRate());
+        RestoreAtStart();
+    }
 }
