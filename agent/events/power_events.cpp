@@ -98,24 +98,24 @@ void RestoreRefreshRate(bool onAC, RestoreForm form) {
 }
 
 void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t currentRate) {
-    FILE* acdc = nullptr;
-    FILE* dcRefresh = nullptr;
+    UniqueFileHandle acdc;
+    UniqueFileHandle dcRefresh;
     for (int attempt = 0;; ++attempt) {
-        acdc = OpenStateFile(DataFilePath(kLastACDCFileName), L"w");
+        acdc = OpenStateFileForWrite(DataFilePath(kLastACDCFileName));
         machine::Delay(openGap);
-        dcRefresh = OpenStateFile(DataFilePath(kLastDCRefreshFileName), L"w");
-        if (acdc != nullptr && dcRefresh != nullptr) {
+        dcRefresh = OpenStateFileForWrite(DataFilePath(kLastDCRefreshFileName));
+        if (acdc.Valid() && dcRefresh.Valid()) {
             break;
         }
-        CloseIfOpen(acdc);
-        CloseIfOpen(dcRefresh);
+        acdc.Reset();
+        dcRefresh.Reset();
         if (attempt + 1 == kLastStateAttempts) {
             return;
         }
         machine::Delay(kRetryWaitMs);
         machine::Delay(kRetryWaitMs);
     }
-    fputc(acdcDigit, acdc);
+    (void)WriteOverStateFile(acdc.Get(), std::string(1, acdcDigit));
     machine::Delay(kBetweenWritesMs);
 
     char rateDigit = '2';
@@ -130,9 +130,7 @@ void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t
         }
     }
     machine::Delay(kBetweenWritesMs);
-    fputc(rateDigit, dcRefresh);
-    fclose(acdc);
-    fclose(dcRefresh);
+    (void)WriteOverStateFile(dcRefresh.Get(), std::string(1, rateDigit));
 }
 
 namespace {

@@ -3,11 +3,13 @@
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
+#include "common/data_folder.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <io.h>
+#include <set>
 #include <share.h>
 
 namespace {
@@ -77,20 +79,110 @@ FileToken ReadFileToken(const std::wstring& path, size_t maxChars) {
     return read;
 }
 
+namespace {
+
+// Refusals already in the log, by file and kind, so that a link left in place does not fill
+// the log with one line per event; a sound write of the file forgets them.
+SRWLOCK refusalLock = SRWLOCK_INIT;
+std::set<std::wstring> reportedRefusals;
+
+// The handle that keeps the data folder in place while the agent runs.
+SRWLOCK folderLock = SRWLOCK_INIT;
+bool keepFolderOpen = false;
+UniqueFileHandle keptFolder;
+
+void HoldDataFolderIfAsked() {
+    AcquireSRWLockExclusive(&folderLock);
+    if (keepFolderOpen && !keptFolder.Valid()) {
+        HANDLE held = INVALID_HANDLE_VALUE;
+        // No delete sharing: the folder can be neither renamed nor deleted while held.
+        (void)CheckFolderAt(kDataFolder, kDataFolderBelowPublic, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            &held);
+        keptFolder.Reset(held);
+    }
+    ReleaseSRWLockExclusive(&folderLock);
+}
+
+// The file name of a path in the data folder; empty for any other path.
+std::wstring DataFileName(const std::wstring& path) {
+    const std::wstring prefix = std::wstring(kDataFolder) + L"\\";
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+        path.find(L'\\', prefix.size()) != std::wstring::npos) {
+        return std::wstring();
+    }
+    return path.substr(prefix.size());
+}
+
+void RememberOutcome(const std::wstring& path, DataPlace place, const FolderCheck& folder) {
+    if (place == DataPlace::Unavailable) {
+        return; // an ordinary failure: each site says what it does
+    }
+    AcquireSRWLockExclusive(&refusalLock);
+    if (place == DataPlace::Sound) {
+        reportedRefusals.erase(path + L"|link");
+        reportedRefusals.erase(path + L"|redirected");
+        ReleaseSRWLockExclusive(&refusalLock);
+        return;
+    }
+    const bool link = place == DataPlace::Link;
+    const std::wstring key = path + (link ? L"|link" : L"|redirected");
+    const bool known = reportedRefusals.count(key) != 0;
+    ReleaseSRWLockExclusive(&refusalLock);
+    if (known) {
+        return;
+    }
+    const std::wstring message =
+        L"State files: " + path +
+        (link ? std::wstring(L" is a link")
+              : L" is in a folder redirected to " + std::wstring(folder.finalPath.text)) +
+        L", not written";
+    // Counted as told only once it is in the log; a log that is itself a link tells nothing.
+    if (AppendLogLine(message)) {
+        AcquireSRWLockExclusive(&refusalLock);
+        reportedRefusals.insert(key);
+        ReleaseSRWLockExclusive(&refusalLock);
+    }
+}
+
+} // namespace
+
+UniqueFileHandle OpenStateFileForWrite(const std::wstring& path) {
+    UniqueFileHandle file;
+    const std::wstring name = DataFileName(path);
+    if (name.empty()) {
+        return file;
+    }
+    FolderCheck folder;
+    const DataPlace place = OpenDataFile(
+        name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true, file.Put(), &folder);
+    RememberOutcome(path, place, folder);
+    if (folder.place == DataPlace::Sound) {
+        HoldDataFolderIfAsked();
+    }
+    return file;
+}
+
+bool WriteOverStateFile(HANDLE file, const std::string& value) {
+    return WriteOver(file, value.data(), static_cast<DWORD>(value.size()));
+}
+
 bool WriteStateValue(const std::wstring& path, const std::wstring& value) {
-    FILE* file = OpenStateFile(path, L"w");
-    if (file == nullptr) {
+    UniqueFileHandle file = OpenStateFileForWrite(path);
+    if (!file.Valid()) {
         return false;
     }
-    bool written = true;
+    std::string first;
     if (!value.empty()) {
-        char first = ToNarrow(value.substr(0, 1))[0];
-        written = fputc(first, file) != EOF;
+        first = ToNarrow(value.substr(0, 1)).substr(0, 1);
     }
-    if (fclose(file) != 0) {
-        written = false;
-    }
-    return written;
+    return WriteOverStateFile(file.Get(), first);
+}
+
+void KeepDataFolderOpen() {
+    AcquireSRWLockExclusive(&folderLock);
+    keepFolderOpen = true;
+    ReleaseSRWLockExclusive(&folderLock);
+    HoldDataFolderIfAsked();
 }
 
 bool StateFileExists(const std::wstring& path) {
@@ -98,9 +190,8 @@ bool StateFileExists(const std::wstring& path) {
 }
 
 void PrepareDataFolder() {
-    if (GetFileAttributesW(kDataFolder) == INVALID_FILE_ATTRIBUTES) {
-        (void)CreateDirectoryW(kDataFolder, nullptr);
-    }
+    // Never created through a redirected parent; a redirected folder then refuses every write.
+    (void)CreateDataFolder();
     std::wstring odResult = DataFilePath(kODResultFileName);
     if (GetFileAttributesW(odResult.c_str()) == INVALID_FILE_ATTRIBUTES) {
         WriteLog(odResult + L" is not exist, create it and set default value 1.");
