@@ -10,29 +10,6 @@
 
 #include <cstdio>
 
-void SweepInstallFolder(const std::wstring& folder) {
-    const std::wstring pattern = folder + L"*.*";
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle search(FindFirstFileW(pattern.c_str(), &entry));
-    if (!search.Valid()) {
-        return;
-    }
-    do {
-        // Sub-folders (and "." and "..") stay; only the folder's own files go.
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            continue;
-        }
-        const std::wstring path = folder + entry.cFileName;
-        if (path.size() > kMaxPathChars) {
-            wprintf(L"Not deleted, the path is longer than %u characters: %ls\n",
-                    static_cast<unsigned>(kMaxPathChars), path.c_str());
-            continue;
-        }
-        // A file in use (the agent that could not be ended) stays; the sweep goes on.
-        (void)DeleteFileW(path.c_str());
-    } while (FindNextFileW(search.Get(), &entry));
-}
-
 namespace {
 
 // Deletes one of the agent's files through a checked handle (common/data_folder.h): the setup
@@ -57,6 +34,37 @@ bool DeleteAgentFile(const wchar_t* name, const wchar_t* path) {
 }
 
 } // namespace
+
+void SweepInstallFolder(const std::wstring& folder) {
+    // The installer may name the data folder itself, which every user can write: its files go
+    // only through the same checks as the agent's own.
+    const bool inDataFolder =
+        SamePathText(folder.c_str(), (std::wstring(kDataFolder) + L"\\").c_str());
+    const std::wstring pattern = folder + L"*.*";
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle search(FindFirstFileW(pattern.c_str(), &entry));
+    if (!search.Valid()) {
+        return;
+    }
+    do {
+        // Sub-folders (and "." and "..") stay; only the folder's own files go.
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            continue;
+        }
+        const std::wstring path = folder + entry.cFileName;
+        if (path.size() > kMaxPathChars) {
+            wprintf(L"Not deleted, the path is longer than %u characters: %ls\n",
+                    static_cast<unsigned>(kMaxPathChars), path.c_str());
+            continue;
+        }
+        // A file in use (the agent that could not be ended) stays; the sweep goes on.
+        if (inDataFolder) {
+            (void)DeleteAgentFile(entry.cFileName, path.c_str());
+        } else {
+            (void)DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search.Get(), &entry));
+}
 
 void RemoveLastStateFiles() {
     const bool acdcDeleted = DeleteAgentFile(kLastACDCFileName, kLastACDCPath.text);

@@ -26,7 +26,8 @@ FileToken ParseToken(const std::string& content, size_t maxChars);
 FileToken ReadFileToken(const std::wstring& path, size_t maxChars);
 
 // For the sites that hold two files open at once (the last-state pair): opens a state file
-// with full sharing, mode "r" or "w"; null when it cannot be opened.
+// with full sharing, mode "r" or "w"; null when it cannot be opened. Mode "w" follows links and
+// truncates: the agent writes through OpenStateFileForWrite below.
 FILE* OpenStateFile(const std::wstring& path, const wchar_t* mode);
 FileToken ReadStreamToken(FILE* file, size_t maxChars);
 

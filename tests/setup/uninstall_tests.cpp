@@ -226,6 +226,7 @@ TEST_F(SetupUninstall, DeletesNothingThroughALink) {
         const char* name;
         Planted planted;
         const char* printed;
+        bool sweepDataFolder = false;
     } cases[] = {
         {"data folder a symbolic link", Planted::FolderLink,
          "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt is in a folder redirected "
@@ -234,6 +235,9 @@ TEST_F(SetupUninstall, DeletesNothingThroughALink) {
          "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt is a link, not deleted\n"},
         {"lasttimeACDC.txt a hard link", Planted::HardLink,
          "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt is a link, not deleted\n"},
+        {"the data folder named for the sweep, lasttimeACDC.txt a hard link", Planted::HardLink,
+         "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt is a link, not deleted\n",
+         true},
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
@@ -254,8 +258,10 @@ TEST_F(SetupUninstall, DeletesNothingThroughALink) {
         }
         ASSERT_TRUE(made) << "this platform made no link";
         TempFolder installFolder;
+        const std::wstring named =
+            testCase.sweepDataFolder ? std::wstring(kDataFolder) + L"\\" : installFolder.path();
 
-        const setuptest::ChildResult result = RunStagehand({L"/Uninstall", installFolder.path()});
+        const setuptest::ChildResult result = RunStagehand({L"/Uninstall", named});
 
         EXPECT_NE(result.output.find(testCase.printed), std::string::npos) << result.output;
         EXPECT_EQ(testsupport::ReadFileBytes(target), "not yours");
