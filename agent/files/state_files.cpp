@@ -117,31 +117,26 @@ void RememberOutcome(const std::wstring& path, DataPlace place, const FolderChec
     if (place == DataPlace::Unavailable) {
         return; // an ordinary failure: each site says what it does
     }
+    const bool link = place == DataPlace::Link;
+    // Held while the line is written, so that two threads refused at once tell it once. The
+    // log never takes this lock, so the order is always this one, then the log's.
     AcquireSRWLockExclusive(&refusalLock);
     if (place == DataPlace::Sound) {
         reportedRefusals.erase(path + L"|link");
         reportedRefusals.erase(path + L"|redirected");
-        ReleaseSRWLockExclusive(&refusalLock);
-        return;
+    } else {
+        const std::wstring key = path + (link ? L"|link" : L"|redirected");
+        const std::wstring message =
+            L"State files: " + path +
+            (link ? std::wstring(L" is a link")
+                  : L" is in a folder redirected to " + std::wstring(folder.finalPath.text)) +
+            L", not written";
+        // Counted as told only once it is in the log; a log that is itself a link tells nothing.
+        if (reportedRefusals.count(key) == 0 && AppendLogLine(message)) {
+            reportedRefusals.insert(key);
+        }
     }
-    const bool link = place == DataPlace::Link;
-    const std::wstring key = path + (link ? L"|link" : L"|redirected");
-    const bool known = reportedRefusals.count(key) != 0;
     ReleaseSRWLockExclusive(&refusalLock);
-    if (known) {
-        return;
-    }
-    const std::wstring message =
-        L"State files: " + path +
-        (link ? std::wstring(L" is a link")
-              : L" is in a folder redirected to " + std::wstring(folder.finalPath.text)) +
-        L", not written";
-    // Counted as told only once it is in the log; a log that is itself a link tells nothing.
-    if (AppendLogLine(message)) {
-        AcquireSRWLockExclusive(&refusalLock);
-        reportedRefusals.insert(key);
-        ReleaseSRWLockExclusive(&refusalLock);
-    }
 }
 
 } // namespace
