@@ -93,6 +93,26 @@ inline bool ReadFinalPath(HANDLE handle, PathText* path) {
     return true;
 }
 
+// What the checks need to know of an open handle. Asked for one by one: the all-in-one query
+// also asks the volume for its serial number, which costs some platforms a round trip to
+// another process on every log line.
+struct HandleFacts {
+    DWORD attributes = 0;
+    DWORD links = 0;
+};
+
+inline bool ReadHandleFacts(HANDLE handle, HandleFacts* facts) {
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    FILE_STANDARD_INFO standard = {};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+        !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
+        return false;
+    }
+    facts->attributes = tag.FileAttributes;
+    facts->links = standard.NumberOfLinks;
+    return true;
+}
+
 // Where a folder below C:\Users\Public must resolve to.
 inline bool ExpectedFinalPath(const wchar_t* belowPublic, PathText* path) {
     HANDLE publicFolder = CreateFileW(kPublicFolder, FILE_READ_ATTRIBUTES,
@@ -127,14 +147,14 @@ inline FolderCheck CheckFolderAt(const wchar_t* folder, const wchar_t* belowPubl
         }
         return check;
     }
-    BY_HANDLE_FILE_INFORMATION info = {};
+    HandleFacts facts;
     PathText expected;
-    if (!GetFileInformationByHandle(handle, &info) || !ReadFinalPath(handle, &check.finalPath) ||
+    if (!ReadHandleFacts(handle, &facts) || !ReadFinalPath(handle, &check.finalPath) ||
         !ExpectedFinalPath(belowPublic, &expected)) {
         check.error = GetLastError();
-    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    } else if ((facts.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         check.error = ERROR_DIRECTORY;
-    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+    } else if ((facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
                (attributes != INVALID_FILE_ATTRIBUTES &&
                 (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) ||
                !SamePathText(check.finalPath.text, expected.text)) {
@@ -174,33 +194,29 @@ inline FolderCheck CreateDataFolder() {
 
 // The checks on an open file handle in a sound folder.
 inline DataPlace CheckOpenDataFile(HANDLE file, const FolderCheck& folder, const wchar_t* name) {
-    BY_HANDLE_FILE_INFORMATION info = {};
+    HandleFacts facts;
     PathText actual;
     PathText expected;
-    if (!GetFileInformationByHandle(file, &info) || !ReadFinalPath(file, &actual) ||
+    if (!ReadHandleFacts(file, &facts) || !ReadFinalPath(file, &actual) ||
         !JoinPathText(&expected, folder.finalPath.text, name)) {
         return DataPlace::Unavailable;
     }
-    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
-        info.nNumberOfLinks != 1 || !SamePathText(actual.text, expected.text)) {
+    if ((facts.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        facts.links != 1 || !SamePathText(actual.text, expected.text)) {
         return DataPlace::Link;
     }
     return DataPlace::Sound;
 }
 
-// Opens a file of the data folder for writing or deleting, creating it when `create` is set,
+// Opens a file of a sound data folder for writing or deleting, creating it when `create` is set,
 // never through a link and never truncating. *file is a valid handle only when the result is
-// Sound; *folder tells what the folder check found.
-inline DataPlace OpenDataFile(const wchar_t* name, DWORD access, DWORD share, bool create,
-                              HANDLE* file, FolderCheck* folder) {
+// Sound.
+inline DataPlace OpenDataFileIn(const FolderCheck& folder, const wchar_t* name, DWORD access,
+                                DWORD share, bool create, HANDLE* file) {
     *file = INVALID_HANDLE_VALUE;
-    *folder = CheckDataFolder();
-    if (folder->place != DataPlace::Sound) {
-        return folder->place;
-    }
     PathText path;
-    if (!JoinPathText(&path, kDataFolder, name)) {
-        return DataPlace::Unavailable;
+    if (folder.place != DataPlace::Sound || !JoinPathText(&path, kDataFolder, name)) {
+        return folder.place == DataPlace::Sound ? DataPlace::Unavailable : folder.place;
     }
     const DWORD attributes = GetFileAttributesW(path.text);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -209,10 +225,14 @@ inline DataPlace OpenDataFile(const wchar_t* name, DWORD access, DWORD share, bo
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     access |= FILE_READ_ATTRIBUTES;
     HANDLE handle = CreateFileW(path.text, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    bool created = false;
     // Created only where nothing is, not even a link that names a missing file: opening
     // "always" would create that file wherever the link points.
     if (handle == INVALID_HANDLE_VALUE && create && GetLastError() == ERROR_FILE_NOT_FOUND) {
-        handle = CreateFileW(path.text, access, share, nullptr, CREATE_NEW, flags, nullptr);
+        // With the right to take back a file created in a folder replaced meanwhile.
+        handle =
+            CreateFileW(path.text, access | DELETE, share, nullptr, CREATE_NEW, flags, nullptr);
+        created = handle != INVALID_HANDLE_VALUE;
         if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
             handle = CreateFileW(path.text, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
         }
@@ -220,13 +240,26 @@ inline DataPlace OpenDataFile(const wchar_t* name, DWORD access, DWORD share, bo
     if (handle == INVALID_HANDLE_VALUE) {
         return DataPlace::Unavailable;
     }
-    const DataPlace place = CheckOpenDataFile(handle, *folder, name);
+    const DataPlace place = CheckOpenDataFile(handle, folder, name);
     if (place != DataPlace::Sound) {
+        if (created) {
+            FILE_DISPOSITION_INFO disposition = {};
+            disposition.DeleteFile = TRUE;
+            (void)SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                             sizeof disposition);
+        }
         CloseHandle(handle);
         return place;
     }
     *file = handle;
     return DataPlace::Sound;
+}
+
+// OpenDataFileIn after a fresh check of the folder; *folder tells what that check found.
+inline DataPlace OpenDataFile(const wchar_t* name, DWORD access, DWORD share, bool create,
+                              HANDLE* file, FolderCheck* folder) {
+    *folder = CheckDataFolder();
+    return OpenDataFileIn(*folder, name, access, share, create, file);
 }
 
 // Writes bytes over the file's old content from its start, then cuts the file to their length:

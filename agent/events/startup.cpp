@@ -8,6 +8,7 @@
 #include "agent/events/window_proc.h"
 #include "agent/files/folder_watch.h"
 #include "agent/files/state_files.h"
+#include "agent/log/held_folder.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"

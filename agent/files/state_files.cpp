@@ -1,5 +1,6 @@
 #include "agent/files/state_files.h"
 
+#include "agent/log/held_folder.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
@@ -86,23 +87,6 @@ namespace {
 SRWLOCK refusalLock = SRWLOCK_INIT;
 std::set<std::wstring> reportedRefusals;
 
-// The handle that keeps the data folder in place while the agent runs.
-SRWLOCK folderLock = SRWLOCK_INIT;
-bool keepFolderOpen = false;
-UniqueFileHandle keptFolder;
-
-void HoldDataFolderIfAsked() {
-    AcquireSRWLockExclusive(&folderLock);
-    if (keepFolderOpen && !keptFolder.Valid()) {
-        HANDLE held = INVALID_HANDLE_VALUE;
-        // No delete sharing: the folder can be neither renamed nor deleted while held.
-        (void)CheckFolderAt(kDataFolder, kDataFolderBelowPublic, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            &held);
-        keptFolder.Reset(held);
-    }
-    ReleaseSRWLockExclusive(&folderLock);
-}
-
 // The file name of a path in the data folder; empty for any other path.
 std::wstring DataFileName(const std::wstring& path) {
     const std::wstring prefix = std::wstring(kDataFolder) + L"\\";
@@ -147,13 +131,10 @@ UniqueFileHandle OpenStateFileForWrite(const std::wstring& path) {
     if (name.empty()) {
         return file;
     }
-    FolderCheck folder;
-    const DataPlace place = OpenDataFile(
-        name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, true, file.Put(), &folder);
+    const FolderCheck folder = DataFolderForWriting();
+    const DataPlace place = OpenDataFileIn(folder, name.c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, true, file.Put());
     RememberOutcome(path, place, folder);
-    if (folder.place == DataPlace::Sound) {
-        HoldDataFolderIfAsked();
-    }
     return file;
 }
 
@@ -171,13 +152,6 @@ bool WriteStateValue(const std::wstring& path, const std::wstring& value) {
         first = ToNarrow(value.substr(0, 1)).substr(0, 1);
     }
     return WriteOverStateFile(file.Get(), first);
-}
-
-void KeepDataFolderOpen() {
-    AcquireSRWLockExclusive(&folderLock);
-    keepFolderOpen = true;
-    ReleaseSRWLockExclusive(&folderLock);
-    HoldDataFolderIfAsked();
 }
 
 bool StateFileExists(const std::wstring& path) {

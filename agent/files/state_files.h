@@ -44,11 +44,6 @@ bool WriteStateValue(const std::wstring& path, const std::wstring& value);
 UniqueFileHandle OpenStateFileForWrite(const std::wstring& path);
 bool WriteOverStateFile(HANDLE file, const std::string& value);
 
-// From now on the data folder, once found sound, stays open without delete sharing, so it cannot
-// be moved or replaced while the agent runs. The agent's start-up calls it; tests that remove the
-// folder do not.
-void KeepDataFolderOpen();
-
 bool StateFileExists(const std::wstring& path);
 
 // Creates the data folder when missing (only below a sound parent) and gives OD_Result.txt its

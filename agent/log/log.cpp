@@ -1,5 +1,6 @@
 #include "agent/log/log.h"
 
+#include "agent/log/held_folder.h"
 #include "agent/log/text.h"
 #include "common/data_folder.h"
 #include "common/fixed_paths.h"
@@ -42,9 +43,8 @@ constexpr DWORD kLogShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 SRWLOCK logLock = SRWLOCK_INIT;
 
 DataPlace OpenLog(UniqueFileHandle* log) {
-    FolderCheck folder;
-    return OpenDataFile(kLogFileName, FILE_APPEND_DATA | SYNCHRONIZE, kLogShare, true, log->Put(),
-                        &folder);
+    return OpenDataFileIn(DataFolderForWriting(), kLogFileName, FILE_APPEND_DATA | SYNCHRONIZE,
+                          kLogShare, true, log->Put());
 }
 
 // Renames the checked, open log to OD_Log.1.txt: the handle, not the name, so the file renamed
