@@ -111,6 +111,9 @@ TEST_F(StartUp, ALinkedDataFolderGetsNothingAndARealOneGetsTheFilesAtTheNextEven
     StateFile(L"Icon.txt", &exists);
     EXPECT_TRUE(exists);
     EXPECT_NE(ReadLog().find("] OnPowerEvent Power status = 1\r\n"), std::string::npos);
+    // The user's choice is followed again in the real folder.
+    WriteStateFile(L"OD_Result.txt", "0");
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"Icon.txt") == "0"; })) << ReadLog();
     EXPECT_TRUE(outsideIsEmpty());
     EXPECT_TRUE(agent.Running());
 }
