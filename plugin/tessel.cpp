@@ -12,6 +12,7 @@
 // - Every output buffer the host passes holds 260 wide characters including the terminator;
 //   no write goes past that.
 
+#include "common/data_folder.h"
 #include "common/fixed_paths.h"
 
 #include <windows.h>
@@ -120,18 +121,19 @@ int ParseModeNumber(const wchar_t* text) {
     return magnitude >= kLimit ? 2147483647 : static_cast<int>(magnitude);
 }
 
-// Writes the number as the whole content of OD_Result.txt (created or truncated). False when
-// the file could not be opened or the write did not complete.
+// Writes the number as the whole content of OD_Result.txt, over the old value and then cut to
+// its length, so the agent never reads an empty choice. False when the file could not be
+// written, or was not because it or the data folder is a link: a user's link must not make the
+// host's write land elsewhere (common/data_folder.h).
 bool WriteChoice(int number) {
-    FILE* file = _wfsopen(kODResultPath.text, L"w", _SH_DENYNO);
-    if (file == nullptr) {
+    char text[16];
+    const int length = snprintf(text, sizeof text, "%d", number);
+    if (length <= 0 || length >= static_cast<int>(sizeof text)) {
         return false;
     }
-    bool written = fprintf(file, "%d", number) > 0;
-    if (fclose(file) != 0) {
-        written = false;
-    }
-    return written;
+    FolderCheck folder;
+    return WriteDataFile(kODResultFileName, text, static_cast<DWORD>(length), &folder) ==
+           DataPlace::Sound;
 }
 
 bool KeyIs(const wchar_t* key, const wchar_t* name) {

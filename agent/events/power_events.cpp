@@ -104,7 +104,7 @@ void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t
     ++rateDecisionCount;
     // The last state describes the panel. While no active monitor is the panel (lid closed
     // while docked) it stays as it was, and it is never taken from another display's rate; so
-    // the panel is looked for before the files are opened, which empties them.
+    // the panel is looked for before the files are touched.
     uint32_t rate = currentRate;
     bool panelActive = false;
     if (rule == RateRule::Fixed) {
@@ -120,24 +120,24 @@ void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t
         WriteLog(L"RecordLastPowerState: panel not active, last state kept");
         return;
     }
-    FILE* acdc = nullptr;
-    FILE* dcRefresh = nullptr;
+    UniqueFileHandle acdc;
+    UniqueFileHandle dcRefresh;
     for (int attempt = 0;; ++attempt) {
-        acdc = OpenStateFile(DataFilePath(kLastACDCFileName), L"w");
+        acdc = OpenStateFileForWrite(DataFilePath(kLastACDCFileName));
         machine::Delay(openGap);
-        dcRefresh = OpenStateFile(DataFilePath(kLastDCRefreshFileName), L"w");
-        if (acdc != nullptr && dcRefresh != nullptr) {
+        dcRefresh = OpenStateFileForWrite(DataFilePath(kLastDCRefreshFileName));
+        if (acdc.Valid() && dcRefresh.Valid()) {
             break;
         }
-        CloseIfOpen(acdc);
-        CloseIfOpen(dcRefresh);
+        acdc.Reset();
+        dcRefresh.Reset();
         if (attempt + 1 == kLastStateAttempts) {
             return;
         }
         machine::Delay(kRetryWaitMs);
         machine::Delay(kRetryWaitMs);
     }
-    fputc(acdcDigit, acdc);
+    (void)WriteOverStateFile(acdc.Get(), std::string(1, acdcDigit));
     machine::Delay(kBetweenWritesMs);
 
     char rateDigit = '2';
@@ -151,9 +151,7 @@ void RecordLastPowerState(char acdcDigit, DWORD openGap, RateRule rule, uint32_t
         }
     }
     machine::Delay(kBetweenWritesMs);
-    fputc(rateDigit, dcRefresh);
-    fclose(acdc);
-    fclose(dcRefresh);
+    (void)WriteOverStateFile(dcRefresh.Get(), std::string(1, rateDigit));
 }
 
 namespace {

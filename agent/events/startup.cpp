@@ -9,6 +9,7 @@
 #include "agent/events/window_proc.h"
 #include "agent/files/folder_watch.h"
 #include "agent/files/state_files.h"
+#include "agent/log/held_folder.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
@@ -16,6 +17,7 @@
 #include "agent/panel/panel_config.h"
 #include "agent/panel/panel_identity.h"
 #include "agent/panel/refresh_rate.h"
+#include "common/data_folder.h"
 #include "common/owners.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_lock.h"
@@ -171,24 +173,17 @@ void CreateLastStateFiles(uint32_t startRate) {
         return;
     }
     (void)CreateDirectoryW(kInstallFolder, nullptr);
-    (void)CreateDirectoryW(kDataFolder, nullptr);
+    (void)CreateDataFolder();
     for (int attempt = 0; attempt < kLastStateAttempts; ++attempt) {
-        FILE* acdc = OpenStateFile(acdcPath, L"w");
+        UniqueFileHandle acdc = OpenStateFileForWrite(acdcPath);
         machine::Delay(2);
-        FILE* dcRefresh = OpenStateFile(dcRefreshPath, L"w");
-        if (acdc != nullptr && dcRefresh != nullptr) {
-            fputc(ReadOnACPower() ? '1' : '2', acdc);
+        UniqueFileHandle dcRefresh = OpenStateFileForWrite(dcRefreshPath);
+        if (acdc.Valid() && dcRefresh.Valid()) {
+            (void)WriteOverStateFile(acdc.Get(), ReadOnACPower() ? "1" : "2");
             machine::Delay(10);
-            fputc(startRate == static_cast<uint32_t>(lowRefreshRate) ? '1' : '2', dcRefresh);
-            fclose(acdc);
-            fclose(dcRefresh);
+            (void)WriteOverStateFile(
+                dcRefresh.Get(), startRate == static_cast<uint32_t>(lowRefreshRate) ? "1" : "2");
             return;
-        }
-        if (acdc != nullptr) {
-            fclose(acdc);
-        }
-        if (dcRefresh != nullptr) {
-            fclose(dcRefresh);
         }
         machine::Delay(10);
     }
@@ -203,6 +198,7 @@ int RunAgent(HINSTANCE instance) {
     SYSTEM_POWER_STATUS power = {};
     lastACLineStatus = machine::GetPowerStatus(&power) ? power.ACLineStatus : 255;
     DetectODPanel();
+    KeepDataFolderOpen();
 
     hInst = instance;
     HWND window =

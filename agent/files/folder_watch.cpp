@@ -4,6 +4,7 @@
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
+#include "common/data_folder.h"
 #include "common/owners.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
@@ -190,14 +191,85 @@ HANDLE WatcherArmedEvent() {
 
 } // namespace
 
+namespace {
+
+// Overlapped, so the thread can tell start-up the moment changes are being recorded. No delete
+// sharing: the folder cannot be moved or replaced while it is watched.
+HANDLE OpenDataFolderToWatch() {
+    return CreateFileW(kDataFolder, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+// Whether the opened folder is the data folder itself rather than where a user's link leads
+// (common/data_folder.h): changes over there are no concern of the agent's.
+bool IsRealDataFolder(HANDLE folder) {
+    const DWORD attributes = GetFileAttributesW(kDataFolder);
+    PathText actual;
+    PathText expected;
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && ReadFinalPath(folder, &actual) &&
+           ExpectedFinalPath(kDataFolderBelowPublic, &expected) &&
+           SamePathText(actual.text, expected.text);
+}
+
+// Waits, without a timer, until a real data folder is back in the link's place: every change
+// of a name in the parent folder wakes it for another look. The read is pending before each
+// look, so no change between a look and the wait is missed. The opened folder, or
+// INVALID_HANDLE_VALUE when the parent cannot be watched.
+HANDLE WaitForRealDataFolder() {
+    UniqueFileHandle parent(
+        CreateFileW(kDataFolderParent, FILE_LIST_DIRECTORY,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+    UniqueHandle changed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!parent.Valid() || !changed.Valid()) {
+        return INVALID_HANDLE_VALUE;
+    }
+    alignas(DWORD) BYTE buffer[kNotifyBufferSize] = {};
+    for (;;) {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = changed.Get();
+        if (!ReadDirectoryChangesW(parent.Get(), buffer, sizeof buffer, FALSE,
+                                   FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_FILE_NAME,
+                                   nullptr, &overlapped, nullptr)) {
+            return INVALID_HANDLE_VALUE;
+        }
+        DWORD bytes = 0;
+        HANDLE folder = OpenDataFolderToWatch();
+        if (folder != INVALID_HANDLE_VALUE && IsRealDataFolder(folder)) {
+            (void)CancelIoEx(parent.Get(), &overlapped);
+            (void)GetOverlappedResult(parent.Get(), &overlapped, &bytes, TRUE);
+            return folder;
+        }
+        if (folder != INVALID_HANDLE_VALUE) {
+            CloseHandle(folder);
+        }
+        if (!GetOverlappedResult(parent.Get(), &overlapped, &bytes, TRUE) &&
+            GetLastError() != ERROR_NOTIFY_ENUM_DIR) {
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+}
+
+} // namespace
+
 DWORD WINAPI WatchDataFolder(LPVOID) {
     // DWORD-aligned, as the platform asks of the buffer.
     alignas(DWORD) BYTE buffer[kNotifyBufferSize] = {};
 
-    // Overlapped, so the thread can tell start-up the moment changes are being recorded.
-    HANDLE folder =
-        CreateFileW(kDataFolder, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE folder = OpenDataFolderToWatch();
+    // A folder found again after a link gets a fresh look at everything once watched.
+    bool lookAgain = false;
+    if (folder != INVALID_HANDLE_VALUE && !IsRealDataFolder(folder)) {
+        CloseHandle(folder);
+        // Start-up need not wait for a folder that is not there.
+        SetEvent(WatcherArmedEvent());
+        folder = WaitForRealDataFolder();
+        if (folder == INVALID_HANDLE_VALUE) {
+            return 0;
+        }
+        lookAgain = true;
+    }
     if (folder == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         printf("CreateFile error:%lu\n", error);
@@ -216,6 +288,10 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
                                             nullptr, &overlapped, nullptr);
         DWORD error = issued ? ERROR_SUCCESS : GetLastError();
         SetEvent(WatcherArmedEvent());
+        if (issued && lookAgain) {
+            lookAgain = false;
+            HandleLostChanges();
+        }
         DWORD bytes = 0;
         if (issued) {
             SetLastError(ERROR_SUCCESS);

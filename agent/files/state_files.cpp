@@ -1,13 +1,16 @@
 #include "agent/files/state_files.h"
 
+#include "agent/log/held_folder.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
+#include "common/data_folder.h"
 
 #include <windows.h>
 
 #include <cstdio>
 #include <io.h>
+#include <set>
 #include <share.h>
 
 namespace {
@@ -77,20 +80,78 @@ FileToken ReadFileToken(const std::wstring& path, size_t maxChars) {
     return read;
 }
 
+namespace {
+
+// Refusals already in the log, by file and kind, so that a link left in place does not fill
+// the log with one line per event; a sound write of the file forgets them.
+SRWLOCK refusalLock = SRWLOCK_INIT;
+std::set<std::wstring> reportedRefusals;
+
+// The file name of a path in the data folder; empty for any other path.
+std::wstring DataFileName(const std::wstring& path) {
+    const std::wstring prefix = std::wstring(kDataFolder) + L"\\";
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0 ||
+        path.find(L'\\', prefix.size()) != std::wstring::npos) {
+        return std::wstring();
+    }
+    return path.substr(prefix.size());
+}
+
+void RememberOutcome(const std::wstring& path, DataPlace place, const FolderCheck& folder) {
+    if (place == DataPlace::Unavailable) {
+        return; // an ordinary failure: each site says what it does
+    }
+    const bool link = place == DataPlace::Link;
+    // Held while the line is written, so that two threads refused at once tell it once. The
+    // log never takes this lock, so the order is always this one, then the log's.
+    AcquireSRWLockExclusive(&refusalLock);
+    if (place == DataPlace::Sound) {
+        reportedRefusals.erase(path + L"|link");
+        reportedRefusals.erase(path + L"|redirected");
+    } else {
+        const std::wstring key = path + (link ? L"|link" : L"|redirected");
+        const std::wstring message =
+            L"State files: " + path +
+            (link ? std::wstring(L" is a link")
+                  : L" is in a folder redirected to " + std::wstring(folder.finalPath.text)) +
+            L", not written";
+        // Counted as told only once it is in the log; a log that is itself a link tells nothing.
+        if (reportedRefusals.count(key) == 0 && AppendLogLine(message)) {
+            reportedRefusals.insert(key);
+        }
+    }
+    ReleaseSRWLockExclusive(&refusalLock);
+}
+
+} // namespace
+
+UniqueFileHandle OpenStateFileForWrite(const std::wstring& path) {
+    UniqueFileHandle file;
+    const std::wstring name = DataFileName(path);
+    if (name.empty()) {
+        return file;
+    }
+    const FolderCheck folder = DataFolderForWriting();
+    const DataPlace place = OpenDataFileIn(folder, name.c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, true, file.Put());
+    RememberOutcome(path, place, folder);
+    return file;
+}
+
+bool WriteOverStateFile(HANDLE file, const std::string& value) {
+    return WriteOver(file, value.data(), static_cast<DWORD>(value.size()));
+}
+
 bool WriteStateValue(const std::wstring& path, const std::wstring& value) {
-    FILE* file = OpenStateFile(path, L"w");
-    if (file == nullptr) {
+    UniqueFileHandle file = OpenStateFileForWrite(path);
+    if (!file.Valid()) {
         return false;
     }
-    bool written = true;
+    std::string first;
     if (!value.empty()) {
-        char first = ToNarrow(value.substr(0, 1))[0];
-        written = fputc(first, file) != EOF;
+        first = ToNarrow(value.substr(0, 1)).substr(0, 1);
     }
-    if (fclose(file) != 0) {
-        written = false;
-    }
-    return written;
+    return WriteOverStateFile(file.Get(), first);
 }
 
 bool StateFileExists(const std::wstring& path) {
@@ -98,9 +159,8 @@ bool StateFileExists(const std::wstring& path) {
 }
 
 void PrepareDataFolder() {
-    if (GetFileAttributesW(kDataFolder) == INVALID_FILE_ATTRIBUTES) {
-        (void)CreateDirectoryW(kDataFolder, nullptr);
-    }
+    // Never created through a redirected parent; a redirected folder then refuses every write.
+    (void)CreateDataFolder();
     std::wstring odResult = DataFilePath(kODResultFileName);
     if (GetFileAttributesW(odResult.c_str()) == INVALID_FILE_ATTRIBUTES) {
         WriteLog(odResult + L" is not exist, create it and set default value 1.");

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/fixed_paths.h"
+#include "common/owners.h"
 
 #include <cstdio>
 #include <string>
@@ -25,18 +26,28 @@ FileToken ParseToken(const std::string& content, size_t maxChars);
 FileToken ReadFileToken(const std::wstring& path, size_t maxChars);
 
 // For the sites that hold two files open at once (the last-state pair): opens a state file
-// with full sharing, mode "r" or "w"; null when it cannot be opened.
+// with full sharing, mode "r" or "w"; null when it cannot be opened. Mode "w" follows links and
+// truncates: the agent writes through OpenStateFileForWrite below.
 FILE* OpenStateFile(const std::wstring& path, const wchar_t* mode);
 FileToken ReadStreamToken(FILE* file, size_t maxChars);
 
-// One-value writer: creates or truncates the file and writes the value's first character
-// (nothing for an empty value). False when the file could not be written.
+// One-value writer: writes the value's first character (nothing for an empty value) over the
+// file's old content and cuts the file after it, creating it when missing. False when the file
+// could not be written, or was not because it or the data folder is a link (common/data_folder.h);
+// such a refusal is logged once per file and kind while the log can be written, and the next
+// write tries again.
 bool WriteStateValue(const std::wstring& path, const std::wstring& value);
+
+// For the sites that hold two files open at once (the last-state pair): opens a data-folder file
+// for WriteOverStateFile under the same checks and refusal report; invalid when it cannot be
+// written or must not be.
+UniqueFileHandle OpenStateFileForWrite(const std::wstring& path);
+bool WriteOverStateFile(HANDLE file, const std::string& value);
 
 bool StateFileExists(const std::wstring& path);
 
-// Creates the data folder when missing and gives OD_Result.txt its default "1"; an existing
-// choice is left untouched so it survives restarts.
+// Creates the data folder when missing (only below a sound parent) and gives OD_Result.txt its
+// default "1"; an existing choice is left untouched so it survives restarts.
 void PrepareDataFolder();
 
 // The user's choice from OD_Result.txt: a 1-3 character token, empty text for a longer one,

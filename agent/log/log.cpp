@@ -1,11 +1,15 @@
 #include "agent/log/log.h"
 
+#include "agent/log/held_folder.h"
 #include "agent/log/text.h"
+#include "common/data_folder.h"
 #include "common/fixed_paths.h"
+#include "common/owners.h"
 
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 std::string FormatLogTime(const std::tm& localTime) {
     static const char* const dayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -25,23 +29,86 @@ std::string FormatLogLine(const std::tm& localTime, const std::wstring& message)
     return "[ " + FormatLogTime(localTime) + " ] " + ToNarrow(message) + "\r\n";
 }
 
-void WriteLog(std::wstring message) {
+namespace {
+
+inline constexpr wchar_t kOldLogFileName[] = L"OD_Log.1.txt";
+inline constexpr auto kOldLogPath = JoinPath(kDataFolder, kOldLogFileName);
+// Past this, lines are dropped while the full log cannot be renamed (a reader holding it without
+// delete sharing, or a folder a user put in the old log's place): the bound holds regardless.
+constexpr unsigned long long kLogHardLimitBytes = 2 * kLogLimitBytes;
+constexpr DWORD kLogShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Both agent threads log; the size check, the renaming and the append of one line happen as
+// one step, so no line is lost or lands twice.
+SRWLOCK logLock = SRWLOCK_INIT;
+
+DataPlace OpenLog(UniqueFileHandle* log) {
+    return OpenDataFileIn(DataFolderForWriting(), kLogFileName, FILE_APPEND_DATA | SYNCHRONIZE,
+                          kLogShare, true, log->Put());
+}
+
+// Renames the checked, open log to OD_Log.1.txt: the handle, not the name, so the file renamed
+// is the one checked.
+bool RenameFullLog(HANDLE log) {
+    UniqueFileHandle renamer(ReOpenFile(log, DELETE | SYNCHRONIZE, kLogShare, 0));
+    if (!renamer.Valid()) {
+        return false;
+    }
+    constexpr size_t kNameBytes = sizeof kOldLogPath.text - sizeof(wchar_t);
+    alignas(FILE_RENAME_INFO) BYTE buffer[sizeof(FILE_RENAME_INFO) + kNameBytes] = {};
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(kNameBytes);
+    memcpy(rename->FileName, kOldLogPath.text, kNameBytes);
+    return SetFileInformationByHandle(renamer.Get(), FileRenameInfo, rename, sizeof buffer) !=
+           FALSE;
+}
+
+struct LogLockHeld {
+    LogLockHeld() { AcquireSRWLockExclusive(&logLock); }
+    ~LogLockHeld() { ReleaseSRWLockExclusive(&logLock); }
+    LogLockHeld(const LogLockHeld&) = delete;
+    LogLockHeld& operator=(const LogLockHeld&) = delete;
+};
+
+} // namespace
+
+bool AppendLogLine(const std::wstring& message) {
     __time64_t now = _time64(nullptr);
     std::tm localTime = {};
     if (_localtime64_s(&localTime, &now) != 0) {
-        return;
+        return false;
     }
     std::string line = FormatLogLine(localTime, message);
 
-    // Appending through the system keeps each line whole even when both agent threads log
-    // at once; full sharing lets readers and deleters at the file while we hold it.
-    HANDLE file = CreateFileW(kLogPath.text, FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
+    LogLockHeld held;
+    // Appending through the system keeps each line whole even when another process logs at
+    // once; full sharing lets readers and deleters at the file while we hold it.
+    UniqueFileHandle log;
+    if (OpenLog(&log) != DataPlace::Sound) {
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(log.Get(), &size)) {
+        return false;
+    }
+    const unsigned long long after = static_cast<unsigned long long>(size.QuadPart) + line.size();
+    if (size.QuadPart > 0 && after > kLogLimitBytes) {
+        if (RenameFullLog(log.Get())) {
+            if (OpenLog(&log) != DataPlace::Sound) {
+                return false;
+            }
+        } else if (after > kLogHardLimitBytes) {
+            return false;
+        }
     }
     DWORD written = 0;
-    (void)WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(file);
+    return WriteFile(log.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) !=
+               FALSE &&
+           written == line.size();
+}
+
+void WriteLog(std::wstring message) {
+    (void)AppendLogLine(message);
 }

@@ -1,6 +1,7 @@
 // The agent's diagnostic log, OD_Log.txt in the data folder: one line per call,
 // "[ " + 24-character time text + " ] " + message + CR LF. Opened and closed per line, so
-// other programs may read or delete it at any time.
+// other programs may read or delete it at any time. Never written through a link (see
+// common/data_folder.h) and bounded in size.
 #pragma once
 
 #include <ctime>
@@ -15,3 +16,12 @@ std::string FormatLogLine(const std::tm& localTime, const std::wstring& message)
 
 // Appends one line; failures are swallowed, the caller carries on.
 void WriteLog(std::wstring message);
+
+// WriteLog telling whether the line was written: false when the log or its folder is a link
+// (nothing is written through one) or the file cannot be written.
+bool AppendLogLine(const std::wstring& message);
+
+// The log is kept below this size: when a line would take it past, OD_Log.txt becomes
+// OD_Log.1.txt (replacing an older one) and a new OD_Log.txt begins, so that a user who makes
+// the agent log in a loop cannot fill the disk.
+constexpr unsigned long long kLogLimitBytes = 4ull * 1024 * 1024;

@@ -72,6 +72,52 @@ TEST_F(StartUp, AChoiceWrittenDuringTheFirstDecisionIsActedOn) {
     CloseHandle(ready);
 }
 
+// A local user linked the data folder elsewhere before the agent started: the agent runs its
+// decisions and writes nothing there; once a real folder is back, the next event fills it.
+TEST_F(StartUp, ALinkedDataFolderGetsNothingAndARealOneGetsTheFilesAtTheNextEvent) {
+    const wchar_t dataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
+    const std::wstring outside = testsupport::ResetOutsideFolder();
+    testsupport::RemoveDataFolder();
+    ASSERT_TRUE(testsupport::MakeSymbolicLink(dataFolder, outside)) << "this platform made no link";
+    auto outsideIsEmpty = [&] {
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW((outside + L"\\*").c_str(), &entry);
+        bool empty = true;
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = entry.cFileName;
+                empty = empty && (name == L"." || name == L"..");
+            } while (FindNextFileW(search, &entry));
+            FindClose(search);
+        }
+        return empty;
+    };
+
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    ASSERT_TRUE(simbios::ClearRequests());
+    simnotebook::SetACLineStatus(0);
+    ASSERT_TRUE(agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE));
+    EXPECT_TRUE(agent.Running());
+    EXPECT_TRUE(outsideIsEmpty());
+    // The decision ran all the same: it asked the BIOS.
+    EXPECT_FALSE(simbios::ReadRequests().empty());
+
+    ASSERT_TRUE(testsupport::RemoveSymbolicLink(dataFolder));
+    ASSERT_TRUE(CreateDirectoryW(dataFolder, nullptr));
+    simnotebook::SetACLineStatus(1);
+    ASSERT_TRUE(agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE));
+    EXPECT_EQ(StateFile(L"lasttimeACDC.txt"), "1");
+    bool exists = false;
+    StateFile(L"Icon.txt", &exists);
+    EXPECT_TRUE(exists);
+    EXPECT_NE(ReadLog().find("] OnPowerEvent Power status = 1\r\n"), std::string::npos);
+    // The user's choice is followed again in the real folder.
+    WriteStateFile(L"OD_Result.txt", "0");
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"Icon.txt") == "0"; })) << ReadLog();
+    EXPECT_TRUE(outsideIsEmpty());
+    EXPECT_TRUE(agent.Running());
+}
+
 TEST_F(StartUp, FreshDataFolderIsFilledWithTheAgentsFiles) {
     testsupport::RemoveDataFolder();
     ASSERT_TRUE(agent.Start(simAgentPath));

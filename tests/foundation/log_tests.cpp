@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <regex>
+#include <thread>
+#include <vector>
 
 using testsupport::ReadFileBytes;
 
@@ -104,4 +106,65 @@ TEST(Text, HelpersFollowTheClassicLocale) {
     EXPECT_EQ(TrimLeft(L" \t\r\nab "), L"ab ");
     EXPECT_EQ(TrimRight(L" ab \r\n"), L" ab");
     EXPECT_EQ(ToUpperAscii(L"monitor\\abc1234\\{x}"), L"MONITOR\\ABC1234\\{X}");
+}
+
+// Both agent threads log while the log reaches its limit: it is renamed once, and every line
+// lands whole in one of the two files.
+TEST_F(LogFile, AFullLogBecomesTheOldOneWithoutLosingALine) {
+    constexpr int kLinesPerThread = 300;
+    const std::wstring oldLog = DataFilePath(L"OD_Log.1.txt");
+    testsupport::WriteFileBytes(oldLog, "an older log\r\n");
+    // Whole lines up to a few bytes below the limit.
+    const size_t target = kLogLimitBytes - 8;
+    const std::string stamp = "[ Mon Dec 07 03:03:26 2026 ] ";
+    const std::string filler = stamp + std::string(1000, 'f') + "\r\n";
+    std::string content;
+    while (target - content.size() > 2 * filler.size()) {
+        content += filler;
+    }
+    content += stamp + std::string(target - content.size() - stamp.size() - 2, 'g') + "\r\n";
+    ASSERT_EQ(content.size(), kLogLimitBytes - 8);
+    testsupport::WriteFileBytes(DataFilePath(kLogFileName), content);
+
+    auto logLines = [](char thread) {
+        for (int i = 0; i < kLinesPerThread; ++i) {
+            WriteLog(std::wstring(L"thread ") + static_cast<wchar_t>(thread) + L" line " +
+                     std::to_wstring(i));
+        }
+    };
+    std::thread window(logLines, 'w');
+    std::thread watcher(logLines, 'f');
+    window.join();
+    watcher.join();
+
+    const std::string older = ReadFileBytes(oldLog);
+    const std::string newer = Log();
+    EXPECT_LE(older.size(), kLogLimitBytes);
+    EXPECT_EQ(older.compare(0, content.size(), content), 0) << "the full log is the old one";
+    EXPECT_EQ(older.find("an older log"), std::string::npos);
+    EXPECT_LT(newer.size(), content.size());
+    std::string all = older + newer;
+    size_t begin = 0;
+    size_t lines = 0;
+    std::vector<int> seen[2] = {std::vector<int>(kLinesPerThread),
+                                std::vector<int>(kLinesPerThread)};
+    const std::regex ours(R"(thread ([wf]) line (\d+))");
+    while (begin < all.size()) {
+        size_t end = all.find("\r\n", begin);
+        ASSERT_NE(end, std::string::npos) << "a line without its end";
+        std::string line = all.substr(begin, end - begin);
+        begin = end + 2;
+        ++lines;
+        ASSERT_TRUE(std::regex_search(line, kLinePattern)) << line;
+        std::smatch match;
+        if (std::regex_search(line, match, ours)) {
+            ++seen[match[1] == "w" ? 0 : 1][std::stoi(match[2])];
+        }
+    }
+    for (const std::vector<int>& thread : seen) {
+        for (int count : thread) {
+            EXPECT_EQ(count, 1);
+        }
+    }
+    EXPECT_EQ(lines, std::count(content.begin(), content.end(), '\n') + 2u * kLinesPerThread);
 }

@@ -1,11 +1,16 @@
+#include "agent/events/power_events.h"
 #include "agent/files/state_files.h"
+#include "agent/log/log.h"
+#include "agent/log/text.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <atomic>
 #include <thread>
+#include <vector>
 
 using testsupport::ReadFileBytes;
 using testsupport::WriteFileBytes;
@@ -124,4 +129,175 @@ TEST_F(StateFiles, ReadingDoesNotBlockAnotherProcessWritingTheChoice) {
     EXPECT_TRUE(WriteStateValue(path, L"0"));
     EXPECT_EQ(ReadFileToken(path, 3).token, "0");
     CloseHandle(reader);
+}
+
+// A local user may plant a link where the elevated agent writes; nothing goes through it.
+class LinkedPlaces : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testsupport::ResetDataFolder();
+        outside_ = testsupport::ResetOutsideFolder();
+    }
+    void TearDown() override {
+        testsupport::RemoveDataFolder();
+        RestoreParent();
+        testsupport::ResetDataFolder();
+    }
+    // The parent folder back as a real folder after a test linked it.
+    void RestoreParent() {
+        testsupport::RemoveSymbolicLink(kParent);
+        CreateDirectoryW(kParent, nullptr);
+    }
+    std::string Log() { return ReadFileBytes(DataFilePath(kLogFileName)); }
+    // Names of the files in the outside folder.
+    std::vector<std::wstring> OutsideFiles() {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW entry;
+        HANDLE search = FindFirstFileW((outside_ + L"\\*").c_str(), &entry);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                    names.push_back(entry.cFileName);
+                }
+            } while (FindNextFileW(search, &entry));
+            FindClose(search);
+        }
+        return names;
+    }
+    static constexpr const wchar_t* kParent = L"C:\\Users\\Public\\Roaming\\ZAVIK";
+    std::wstring outside_;
+};
+
+size_t CountOf(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(LinkedPlaces, AFileLinkedElsewhereKeepsItsBytesAndIsToldOnce) {
+    enum class Kind { Symbolic, Hard };
+    const struct Case {
+        const wchar_t* name;
+        Kind kind;
+    } cases[] = {
+        {kIconFileName, Kind::Symbolic},     {kIconFileName, Kind::Hard},
+        {kLastACDCFileName, Kind::Symbolic}, {kLastACDCFileName, Kind::Hard},
+        {kLogFileName, Kind::Symbolic},      {kLogFileName, Kind::Hard},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToNarrow(c.name) + (c.kind == Kind::Symbolic ? " symbolic" : " hard"));
+        testsupport::ResetDataFolder();
+        const std::wstring target = outside_ + L"\\target.txt";
+        WriteFileBytes(target, "not yours");
+        const std::wstring path = DataFilePath(c.name);
+        ASSERT_TRUE(c.kind == Kind::Symbolic ? testsupport::MakeSymbolicLink(path, target)
+                                             : testsupport::MakeHardLink(path, target))
+            << "this platform made no link";
+        const bool isLog = std::wstring(c.name) == kLogFileName;
+        // The agent's own writes of that file, twice, as events would make them.
+        for (int write = 0; write < 2; ++write) {
+            if (isLog) {
+                WriteLog(L"a line");
+            } else if (std::wstring(c.name) == kIconFileName) {
+                EXPECT_FALSE(WriteStateValue(path, L"1"));
+            } else {
+                RecordLastPowerState('1', 10, RateRule::Fixed);
+            }
+        }
+        EXPECT_EQ(ReadFileBytes(target), "not yours");
+        if (!isLog) {
+            EXPECT_EQ(
+                CountOf(Log(), "] State files: " + ToNarrow(path) + " is a link, not written\r\n"),
+                1u)
+                << Log();
+        }
+        // Once the link is gone the file is written again.
+        if (c.kind == Kind::Symbolic) {
+            ASSERT_TRUE(testsupport::RemoveSymbolicLink(path));
+        } else {
+            ASSERT_TRUE(DeleteFileW(path.c_str()));
+        }
+        if (isLog) {
+            WriteLog(L"a line");
+            EXPECT_NE(Log().find("] a line\r\n"), std::string::npos);
+        } else if (std::wstring(c.name) == kIconFileName) {
+            EXPECT_TRUE(WriteStateValue(path, L"1"));
+            EXPECT_EQ(ReadFileBytes(path), "1");
+        } else {
+            RecordLastPowerState('1', 10, RateRule::Fixed);
+            EXPECT_EQ(ReadFileBytes(path), "1");
+            EXPECT_EQ(ReadFileBytes(DataFilePath(kLastDCRefreshFileName)), "2");
+        }
+        EXPECT_EQ(ReadFileBytes(target), "not yours");
+    }
+}
+
+TEST_F(LinkedPlaces, ARedirectedFolderGetsNothingAndARealOneWorksAgain) {
+    const struct Case {
+        const char* name;
+        bool parent; // the link replaces ZAVIK rather than the data folder
+    } cases[] = {{"data folder linked", false}, {"its parent linked", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        outside_ = testsupport::ResetOutsideFolder();
+        testsupport::RemoveDataFolder();
+        if (c.parent) {
+            ASSERT_TRUE(RemoveDirectoryW(kParent));
+        }
+        ASSERT_TRUE(testsupport::MakeSymbolicLink(c.parent ? kParent : kDataFolder, outside_))
+            << "this platform made no link";
+        PrepareDataFolder();
+        EXPECT_FALSE(WriteStateValue(DataFilePath(kIconFileName), L"1"));
+        RecordLastPowerState('2', 10, RateRule::Fixed);
+        WriteLog(L"a line");
+        EXPECT_TRUE(OutsideFiles().empty());
+        WIN32_FIND_DATAW entry;
+        HANDLE anything = FindFirstFileW((outside_ + L"\\Lumivane").c_str(), &entry);
+        EXPECT_EQ(anything, INVALID_HANDLE_VALUE) << "a folder was created through the link";
+        if (anything != INVALID_HANDLE_VALUE) {
+            FindClose(anything);
+        }
+
+        ASSERT_TRUE(testsupport::RemoveSymbolicLink(c.parent ? kParent : kDataFolder));
+        RestoreParent();
+        PrepareDataFolder();
+        EXPECT_EQ(ReadFileBytes(DataFilePath(kODResultFileName)), "1");
+        EXPECT_TRUE(WriteStateValue(DataFilePath(kIconFileName), L"1"));
+        EXPECT_EQ(ReadFileBytes(DataFilePath(kIconFileName)), "1");
+    }
+}
+
+// The host reads Icon.txt at any moment, also while the agent rewrites it.
+TEST_F(StateFiles, AReaderNeverFindsARewrittenFileEmpty) {
+    constexpr int kRewrites = 2000;
+    const std::wstring icon = DataFilePath(kIconFileName);
+    ASSERT_TRUE(WriteStateValue(icon, L"0"));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < kRewrites; ++i) {
+            (void)WriteStateValue(icon, i % 2 == 0 ? L"1" : L"0");
+        }
+        done = true;
+    });
+    int reads = 0;
+    int empty = 0;
+    while (!done) {
+        HANDLE file = CreateFileW(icon.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        char bytes[4];
+        DWORD got = 0;
+        if (ReadFile(file, bytes, sizeof bytes, &got, nullptr)) {
+            ++reads;
+            empty += got == 0 ? 1 : 0;
+        }
+        CloseHandle(file);
+    }
+    writer.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(empty, 0) << "of " << reads << " reads";
 }

@@ -170,6 +170,22 @@ TEST_F(PanelCheckMachine, VerdictsOnEachNotebook) {
              sim::SetModes(0, {sim::Mode{1920, 1080, 32, 144}, sim::Mode{1280, 720, 32, 60}});
          },
          true, kWillSwitchOn, false, "display device 0 lists no 1920x1080x32 mode at 60 Hz"},
+        {"data folder linked elsewhere",
+         [] {
+             testsupport::RemoveDataFolder();
+             ASSERT_TRUE(
+                 testsupport::MakeSymbolicLink(kDataFolder, testsupport::ResetOutsideFolder()));
+         },
+         false, "data folder redirected to C:\\LumivaneOutside", false,
+         "data folder redirected to C:\\LumivaneOutside"},
+        {"Icon.txt a hard link",
+         [] {
+             const std::wstring target = testsupport::ResetOutsideFolder() + L"\\Icon.txt";
+             testsupport::WriteFileBytes(target, "1");
+             ASSERT_TRUE(testsupport::MakeHardLink(testsupport::DataPath(L"Icon.txt"), target));
+         },
+         false, "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\Icon.txt is a link", false,
+         "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\Icon.txt is a link"},
     };
     for (const auto& notebook : notebooks) {
         SCOPED_TRACE(notebook.name);

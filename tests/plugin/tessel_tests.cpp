@@ -315,6 +315,38 @@ TEST_F(Tessel, SetReportsAChoiceThatWasNotStored) {
         EXPECT_EQ(exports_.set(L"Mode", L"0"), 0);
     }
     EXPECT_EQ(ReadFileBytes(DataPath(L"OD_Result.txt")), "1");
+
+    // A user's link in the folder's or the file's place: nothing is written where it points.
+    enum class Planted { FolderLink, FileLink, HardLink };
+    const struct {
+        const char* name;
+        Planted planted;
+    } links[] = {{"data folder a symbolic link", Planted::FolderLink},
+                 {"choice file a symbolic link", Planted::FileLink},
+                 {"choice file a hard link", Planted::HardLink}};
+    for (const auto& link : links) {
+        SCOPED_TRACE(link.name);
+        testsupport::ResetDataFolder();
+        const std::wstring outside = testsupport::ResetOutsideFolder() + L"\\OD_Result.txt";
+        WriteFileBytes(outside, "outside");
+        bool made = false;
+        if (link.planted == Planted::FolderLink) {
+            testsupport::RemoveDataFolder();
+            made = testsupport::MakeSymbolicLink(L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane",
+                                                 testsupport::ResetOutsideFolder());
+            WriteFileBytes(outside, "outside");
+        } else if (link.planted == Planted::FileLink) {
+            made = testsupport::MakeSymbolicLink(DataPath(L"OD_Result.txt"), outside);
+        } else {
+            made = testsupport::MakeHardLink(DataPath(L"OD_Result.txt"), outside);
+        }
+        ASSERT_TRUE(made) << "this platform made no link";
+        EXPECT_EQ(exports_.set(L"Mode", L"0"), 0);
+        EXPECT_EQ(ReadFileBytes(outside), "outside");
+    }
+    testsupport::ResetDataFolder();
+    EXPECT_EQ(exports_.set(L"Mode", L"0"), 1);
+    EXPECT_EQ(ReadFileBytes(DataPath(L"OD_Result.txt")), "0");
 }
 
 // The agent may hold any state file open for reading and writing while the host calls in.

@@ -247,6 +247,58 @@ TEST_F(SetupUninstall, RemovesTheDataFolderOnlyWhenBothLastStateFilesWereDeleted
     }
 }
 
+// A user's link in the data folder's place, or in a last-state file's: nothing is deleted
+// where it points, and the refusal is printed.
+TEST_F(SetupUninstall, DeletesNothingThroughALink) {
+    enum class Planted { FolderLink, FileLink, HardLink };
+    const struct Case {
+        const char* name;
+        Planted planted;
+        const char* printed;
+        bool sweepDataFolder = false;
+    } cases[] = {
+        {"data folder a symbolic link", Planted::FolderLink,
+         "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt is in a folder redirected "
+         "to "},
+        {"lasttimeACDC.txt a symbolic link", Planted::FileLink,
+         "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt is a link, not deleted\n"},
+        {"lasttimeACDC.txt a hard link", Planted::HardLink,
+         "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt is a link, not deleted\n"},
+        {"the data folder named for the sweep, lasttimeACDC.txt a hard link", Planted::HardLink,
+         "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\lasttimeACDC.txt is a link, not deleted\n",
+         true},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        testsupport::ResetDataFolder();
+        const std::wstring outside = testsupport::ResetOutsideFolder();
+        const std::wstring target = outside + L"\\lasttimeACDC.txt";
+        testsupport::WriteFileBytes(target, "not yours");
+        testsupport::WriteFileBytes(outside + L"\\lasttimeDCRefresh.txt", "not yours");
+        bool made = false;
+        if (testCase.planted == Planted::FolderLink) {
+            testsupport::RemoveDataFolder();
+            made = testsupport::MakeSymbolicLink(kDataFolder, outside);
+        } else {
+            testsupport::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "2");
+            made = testCase.planted == Planted::FileLink
+                       ? testsupport::MakeSymbolicLink(DataPath(L"lasttimeACDC.txt"), target)
+                       : testsupport::MakeHardLink(DataPath(L"lasttimeACDC.txt"), target);
+        }
+        ASSERT_TRUE(made) << "this platform made no link";
+        TempFolder installFolder;
+        const std::wstring named =
+            testCase.sweepDataFolder ? std::wstring(kDataFolder) + L"\\" : installFolder.path();
+
+        const setuptest::ChildResult result = RunStagehand({L"/Uninstall", named});
+
+        EXPECT_NE(result.output.find(testCase.printed), std::string::npos) << result.output;
+        EXPECT_EQ(testsupport::ReadFileBytes(target), "not yours");
+        EXPECT_EQ(testsupport::ReadFileBytes(outside + L"\\lasttimeDCRefresh.txt"), "not yours");
+        EXPECT_TRUE(FolderExists(outside));
+    }
+}
+
 TEST_F(SetupUninstall, WithoutAFolderSweepsNothing) {
     TempFolder currentFolder;
     WriteTextFile(currentFolder.Child(L"Lumivane.exe"), "x");

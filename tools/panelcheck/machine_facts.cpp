@@ -190,7 +190,30 @@ void ReadLogTail(MachineFacts* facts) {
     facts->logTail.assign(lines.begin() + static_cast<std::ptrdiff_t>(first), lines.end());
 }
 
+// What the agent's guarded writes would find: the folder or a file that is a link makes them
+// refuse (common/data_folder.h). Opened for attributes only, never created.
+void GatherDataFolderLinks(MachineFacts* facts) {
+    const FolderCheck folder = CheckDataFolder();
+    facts->dataFolder = folder.place;
+    if (folder.place == DataPlace::Redirected) {
+        facts->dataFolderFinalPath = folder.finalPath.text;
+    }
+    if (folder.place != DataPlace::Sound) {
+        return;
+    }
+    for (const wchar_t* name : {kODResultFileName, kIconFileName, kHWIDResultFileName,
+                                kLastACDCFileName, kLastDCRefreshFileName, kLogFileName}) {
+        UniqueFileHandle file;
+        FolderCheck again;
+        if (OpenDataFile(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false,
+                         file.Put(), &again) == DataPlace::Link) {
+            facts->linkedFiles.push_back(DataFilePath(name));
+        }
+    }
+}
+
 void GatherAgent(MachineFacts* facts) {
+    GatherDataFolderLinks(facts);
     for (const wchar_t* name : {kODResultFileName, kIconFileName, kHWIDResultFileName,
                                 kLastACDCFileName, kLastDCRefreshFileName}) {
         facts->stateFiles.push_back(ReadStateFile(name));

@@ -8,6 +8,7 @@
 #include "agent/panel/panel_config.h"
 #include "agent/panel/refresh_rate.h"
 #include "agent/state/agent_state.h"
+#include "common/data_folder.h"
 
 #include <windows.h>
 
@@ -77,6 +78,9 @@ struct MachineFacts {
     std::wstring displayVersion;
 
     // Agent
+    DataPlace dataFolder = DataPlace::Unavailable; // Unavailable: missing (the agent creates it)
+    std::wstring dataFolderFinalPath;              // where it resolves, when Redirected
+    std::vector<std::wstring> linkedFiles;         // full paths of data-folder files that are links
     std::vector<StateFileFact> stateFiles;
     bool logExists = false;
     std::vector<std::string> logTail; // the last lines of OD_Log.txt, without line ends

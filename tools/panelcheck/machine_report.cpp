@@ -181,8 +181,33 @@ Verdict Negative(const std::string& reason) {
     return Verdict{false, reason};
 }
 
+// A final path as users write it: without the "\\?\" the platform puts before a drive letter.
+std::string PlainPath(const std::wstring& path) {
+    const std::wstring prefix = L"\\\\?\\";
+    if (path.compare(0, prefix.size(), prefix) == 0 && path.size() > prefix.size() + 1 &&
+        path[prefix.size() + 1] == L':') {
+        return Utf8(path.substr(prefix.size()));
+    }
+    return Utf8(path);
+}
+
+// The agent writes nothing through a link: a redirected data folder or a linked file keeps it
+// from recording what it does, whatever else the machine offers. Empty when there is none.
+std::string DataFolderProblem(const MachineFacts& facts) {
+    if (facts.dataFolder == DataPlace::Redirected) {
+        return "data folder redirected to " + PlainPath(facts.dataFolderFinalPath);
+    }
+    if (!facts.linkedFiles.empty()) {
+        return Utf8(facts.linkedFiles.front()) + " is a link";
+    }
+    return std::string();
+}
+
 Verdict JudgeRefreshSwitching(const MachineFacts& facts, const RateView& view) {
-    std::string problem = PanelIdentityProblem(facts);
+    std::string problem = DataFolderProblem(facts);
+    if (problem.empty()) {
+        problem = PanelIdentityProblem(facts);
+    }
     if (!problem.empty()) {
         return Negative(problem);
     }
@@ -235,7 +260,10 @@ Verdict JudgeRefreshSwitching(const MachineFacts& facts, const RateView& view) {
 }
 
 Verdict JudgeOverdrive(const MachineFacts& facts, const RateView& view, bool switching) {
-    std::string problem = PanelIdentityProblem(facts);
+    std::string problem = DataFolderProblem(facts);
+    if (problem.empty()) {
+        problem = PanelIdentityProblem(facts);
+    }
     if (!problem.empty()) {
         return Negative(problem);
     }
@@ -418,7 +446,17 @@ ReportSection AgentSection(const MachineFacts& facts) {
     auto add = [&](const std::string& key, ReportValue value) {
         section.entries.push_back(ReportEntry{key, value, false});
     };
-    add("data-folder", Text(kDataFolder));
+    std::string folderText = Utf8(kDataFolder);
+    if (facts.dataFolder == DataPlace::Redirected) {
+        folderText = "redirected to " + PlainPath(facts.dataFolderFinalPath);
+    } else if (!facts.linkedFiles.empty()) {
+        std::string names;
+        for (const std::wstring& file : facts.linkedFiles) {
+            names += (names.empty() ? "" : ", ") + Utf8(file);
+        }
+        folderText = "link: " + names;
+    }
+    add("data-folder", Text(folderText));
     for (const StateFileFact& file : facts.stateFiles) {
         add(Utf8(file.name), file.exists ? Bytes(file.content) : Absent("missing"));
     }
