@@ -2,7 +2,9 @@
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
+#include "agent/state/agent_state.h"
 #include "tests/support/test_support.h"
+#include "tools/simnotebook/simnotebook.h"
 
 #include <gtest/gtest.h>
 
@@ -137,6 +139,9 @@ class LinkedPlaces : public ::testing::Test {
     void SetUp() override {
         testsupport::ResetDataFolder();
         outside_ = testsupport::ResetOutsideFolder();
+        // The last state is recorded only while the panel's monitor is active.
+        simnotebook::ResetSimNotebook();
+        panelIdentity = simnotebook::kDefaultPanelIdentity;
     }
     void TearDown() override {
         testsupport::RemoveDataFolder();
