@@ -169,7 +169,7 @@ TEST_F(PanelCheckMachine, VerdictsOnEachNotebook) {
          [] {
              sim::SetModes(0, {sim::Mode{1920, 1080, 32, 144}, sim::Mode{1280, 720, 32, 60}});
          },
-         true, kWillSwitchOn, false, "display device 0 lists no 1920x1080x32 mode at 60 Hz"},
+         true, kWillSwitchOn, false, "the panel's adapter lists no 1920x1080x32 mode at 60 Hz"},
         {"data folder linked elsewhere",
          [] {
              testsupport::RemoveDataFolder();

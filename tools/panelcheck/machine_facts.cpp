@@ -98,8 +98,10 @@ void GatherDisplay(MachineFacts* facts) {
     facts->powerRead = machine::GetPowerStatus(&power);
     facts->acLineStatus = facts->powerRead ? power.ACLineStatus : 0;
 
+    // The agent reads and switches the rate on the adapter whose active monitor is the panel,
+    // which is not display device 0 on every notebook (discrete graphics, docked, lid closed).
     DISPLAY_DEVICEW adapter = {};
-    facts->adapterFound = machine::ReadDisplayDevice(nullptr, 0, &adapter);
+    facts->adapterFound = FindPanelAdapter(&adapter);
     if (facts->adapterFound) {
         facts->adapterName = adapter.DeviceName;
         DEVMODEW mode = {};

@@ -68,7 +68,7 @@ struct MachineFacts {
     std::wstring adapterName;
     bool currentModeRead = false;
     DisplayModeFact currentMode;
-    std::vector<DisplayModeFact> modes; // display device 0's mode list
+    std::vector<DisplayModeFact> modes; // the panel's adapter's mode list
     PanelDisplayMode panelMode;         // what the decision cycle reads
 
     // Product settings

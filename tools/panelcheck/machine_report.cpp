@@ -240,10 +240,10 @@ Verdict JudgeRefreshSwitching(const MachineFacts& facts, const RateView& view) {
         return Negative("RefreshFlag is " + std::to_string(facts.refreshFlag.value));
     }
     if (!facts.adapterFound) {
-        return Negative("display device 0 not found");
+        return Negative("no active monitor is the panel");
     }
     if (!facts.currentModeRead) {
-        return Negative("display device 0 current mode cannot be read");
+        return Negative("the panel's adapter: current mode cannot be read");
     }
     for (int32_t rate : {high, low}) {
         DisplayModeFact mode;
@@ -251,7 +251,7 @@ Verdict JudgeRefreshSwitching(const MachineFacts& facts, const RateView& view) {
             DisplayModeFact size = facts.currentMode;
             std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height) +
                                    "x" + std::to_string(size.bitsPerPixel);
-            return Negative("display device 0 lists no " + sizeText + " mode at " +
+            return Negative("the panel's adapter lists no " + sizeText + " mode at " +
                             std::to_string(rate) + " Hz");
         }
     }
@@ -409,7 +409,7 @@ ReportSection DisplaySection(const MachineFacts& facts, const RateView& view) {
     };
     add("power", Text(PowerText(facts)));
     add("ac-line-status", facts.powerRead ? Number(facts.acLineStatus) : Absent());
-    add("display-device-0", facts.adapterFound ? Text(facts.adapterName) : Absent());
+    add("panel-adapter", facts.adapterFound ? Text(facts.adapterName) : Absent());
     add("current-mode", facts.currentModeRead ? Text(ModeText(facts.currentMode)) : Absent());
     add("panel-rate", Number(facts.panelMode.frequency));
     DisplayModeFact mode;
