@@ -9,6 +9,7 @@
 #include "agent/panel/refresh_rate.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
+#include "agent/state/time_marks.h"
 
 namespace {
 
@@ -82,7 +83,9 @@ std::wstring Detect_Notify_Fn() {
 
     ODDecision decision = DecideOverdrive(choice, ac, rate, detectEDID);
     WriteLog(decision.logLine);
+    MarkTime(TimeMark::Decided);
     std::wstring answer = Notify_BIOS_SetOD(decision.biosRequest);
+    MarkTime(TimeMark::BIOSAnswered);
     const bool switched = SwitchSucceeded(answer);
     std::wstring icon = decision.iconValue;
     if (!switched) {

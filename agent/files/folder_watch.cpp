@@ -7,6 +7,7 @@
 #include "common/owners.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
+#include "agent/state/time_marks.h"
 
 #include <cstdio>
 #include <cstring>
@@ -75,6 +76,7 @@ void fsWatcher_OD_Result_Changed() {
     }
     WriteLog(DataFilePath(kODResultFileName) + L" is changed");
     std::wstring value = OD_OnOff();
+    MarkTime(TimeMark::ChoiceRead);
     // Compared with what the last cycle read, not with appliedODStatus: the applied state is
     // the agent's decision ("0" on battery with the choice "1"), so comparing with it would
     // take a real change of choice for a duplicate.
@@ -215,6 +217,7 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
         if (error == ERROR_INVALID_HANDLE) {
             break;
         }
+        MarkTime(TimeMark::FolderNotice);
         if (bytes == 0) {
             HandleLostChanges();
             continue;

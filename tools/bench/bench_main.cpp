@@ -1,18 +1,30 @@
 // Bench: how fast and how light the agent is on the simulated notebook (the 144/60 Hz panel with
-// overdrive, on AC power). Figures, in the order they are taken:
+// overdrive, on AC power), set against floors measured in the same run. Figures, in the order
+// they are taken:
 //
-//   start-up   process start to the first decision line in the log, over several starts;
-//   idle       the agent's processor time over a quiet minute, its working set after start-up;
+//   start-up   process start to the first decision line in the log, over several starts, with
+//              the agent's fixed sleeps before it (read from the simulated machine's record);
+//   idle       the agent's processor time over a quiet minute, its working set and the modules
+//              it has loaded after start-up;
 //   load       its working set after thousands of window notifications, and what they cost;
+//   memory     the same working-set figures of MemoryFloor.exe (a hidden window and a message
+//              loop), and its modules;
 //   reaction   Set("Mode") in the reference host to the host's receipt of the notice, over
 //              alternating changes, each awaited before the next;
-//   floor      the same through FloorAgent.exe, which only watches the file and broadcasts,
-//              run with the agent stopped.
+//   work       the same through FloorAgent.exe --work (the input and output the agent needs for
+//              one change, nothing else), run with the agent stopped;
+//   watch      the same through FloorAgent.exe alone (watch and broadcast);
+//   stages     the agent's reaction broken into stages from the time marks of LumivaneBench.exe.
 //
 //   Bench.exe --agent <LumivaneSim.exe> --refhost <RefHost.exe> --plugin <Tessel.dll>
-//             --floor <FloorAgent.exe> [--quick] [--changes n] [--idle-seconds n]
-//             [--events n] [--starts n] [--phases startup,idle,reaction,floor]
+//             --floor <FloorAgent.exe> --memory-floor <MemoryFloor.exe>
+//             [--bench-agent <LumivaneBench.exe>] [--svg <file>] [--quick] [--changes n]
+//             [--idle-seconds n] [--events n] [--starts n]
+//             [--phases startup,idle,memory,reaction,work,watch,stages]
 //
+// The last line of the output, for scripts, is
+//   ratios: reaction <r>x work floor, working set +<m> MiB over memory floor, first decision <f> ms
+
 // Paths may be Linux paths of the build tree; they are turned into Wine drive paths. Progress
 // goes to standard error, the figures to standard output as one block.
 //
@@ -21,9 +33,12 @@
 // thousands of power changes would take hours.
 
 #include "common/fixed_paths.h"
+#include "common/owners.h"
 #include "tools/agentprocess/agent_process.h"
 #include "tools/agentprocess/notebook_files.h"
 #include "tools/bench/bench_stats.h"
+#include "tools/bench/reaction_chart.h"
+#include "tools/bench/time_mark_ring.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simnotebook/simnotebook.h"
 #ifdef LUMIVANE_BENCH_SIMBIOS
@@ -36,9 +51,11 @@
 #include <psapi.h>
 #include <wtsapi32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +73,7 @@ using bench::FormatMs;
 using bench::NowMs;
 
 const wchar_t kAgentWindowClass[] = L"Lumivane";
+const wchar_t kMemoryFloorWindowClass[] = L"LumivaneMemoryFloor";
 const char kFirstDecisionLine[] = "Detect_Notify_Fn: Power Status = ";
 
 constexpr DWORD kPollMs = 1;
@@ -74,12 +92,15 @@ struct Options {
     std::wstring refHostPath;
     std::wstring pluginPath;
     std::wstring floorPath;
+    std::wstring memoryFloorPath;
+    std::wstring benchAgentPath;
+    std::wstring svgPath;
     int changes = 200;
     int idleSeconds = 60;
     int events = 5000;
     int starts = 5;
     bool quick = false;
-    std::wstring phases = L"startup,idle,reaction,floor";
+    std::wstring phases = L"startup,idle,memory,reaction,work,watch,stages";
 
     bool Runs(const wchar_t* phase) const {
         return (L"," + phases + L",").find(std::wstring(L",") + phase + L",") != std::wstring::npos;
@@ -114,6 +135,12 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
             options.pluginPath = refhost::ToWindowsPath(argv[++i]);
         } else if (arg == L"--floor") {
             options.floorPath = refhost::ToWindowsPath(argv[++i]);
+        } else if (arg == L"--memory-floor") {
+            options.memoryFloorPath = refhost::ToWindowsPath(argv[++i]);
+        } else if (arg == L"--bench-agent") {
+            options.benchAgentPath = refhost::ToWindowsPath(argv[++i]);
+        } else if (arg == L"--svg") {
+            options.svgPath = refhost::ToWindowsPath(argv[++i]);
         } else if (arg == L"--phases") {
             options.phases = argv[++i];
         } else if (arg == L"--changes") {
@@ -137,9 +164,10 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
         }
     }
     if (options.agentPath.empty() || options.refHostPath.empty() || options.pluginPath.empty() ||
-        options.floorPath.empty()) {
+        options.floorPath.empty() || options.memoryFloorPath.empty()) {
         return std::nullopt;
     }
+
     // --quick shortens what was not given explicitly.
     if (options.quick) {
         options.changes = changesGiven ? options.changes : 40;
@@ -202,6 +230,40 @@ size_t WorkingSet(HANDLE process) {
         return 0;
     }
     return counters.WorkingSetSize;
+}
+
+struct LoadedModule {
+    std::wstring name; // lower case, so that two processes' lists compare
+    size_t imageBytes = 0;
+};
+
+// The modules a process has loaded, with the size of their images.
+std::vector<LoadedModule> LoadedModules(HANDLE process) {
+    std::vector<HMODULE> handles(512);
+    DWORD needed = 0;
+    if (!EnumProcessModulesEx(process, handles.data(),
+                              static_cast<DWORD>(handles.size() * sizeof(HMODULE)), &needed,
+                              LIST_MODULES_ALL)) {
+        return {};
+    }
+    handles.resize(std::min<size_t>(handles.size(), needed / sizeof(HMODULE)));
+    std::vector<LoadedModule> modules;
+    for (HMODULE handle : handles) {
+        wchar_t name[MAX_PATH] = {};
+        MODULEINFO info = {};
+        if (GetModuleBaseNameW(process, handle, name, MAX_PATH) == 0 ||
+            !GetModuleInformation(process, handle, &info, sizeof info)) {
+            continue;
+        }
+        std::wstring lower = name;
+        for (wchar_t& c : lower) {
+            c = static_cast<wchar_t>(towlower(c));
+        }
+        modules.push_back(LoadedModule{lower, info.SizeOfImage});
+    }
+    std::sort(modules.begin(), modules.end(),
+              [](const LoadedModule& a, const LoadedModule& b) { return a.name < b.name; });
+    return modules;
 }
 
 // ---- the host kernel's view (Wine only) ---------------------------------------------------
@@ -309,8 +371,27 @@ std::wstring FileNameOf(const std::wstring& path) {
 struct StartupFigures {
     std::vector<double> firstDecisionMs;
     std::vector<double> loopMs;
+    // The agent's fixed sleeps (every Delay of the machine boundary) before each mark.
+    std::vector<double> sleepsBeforeDecisionMs;
+    std::vector<double> sleepsBeforeLoopMs;
+    std::string sleepsBeforeLoop; // of the last start, each one: "2 + 10 + 1000 ..."
     int failed = 0;
 };
+
+// The fixed sleeps the agent has made since the record was cleared: their sum, and the list.
+double RecordedSleepMs(std::string* list = nullptr) {
+    double total = 0;
+    for (const simnotebook::Event& event : simnotebook::ReadRecord()) {
+        if (event.kind != simnotebook::EventKind::Delay) {
+            continue;
+        }
+        total += event.milliseconds;
+        if (list != nullptr) {
+            *list += (list->empty() ? "" : " + ") + std::to_string(event.milliseconds);
+        }
+    }
+    return total;
+}
 
 // Each start finds the data folder the previous one left, as at a logon; only the log goes,
 // so the first decision line seen is this start's.
@@ -318,7 +399,9 @@ StartupFigures MeasureStartup(const Options& options) {
     StartupFigures figures;
     for (int i = 0; i < options.starts; ++i) {
         (void)DeleteFileW(DataPath(L"OD_Log.txt").c_str());
+        simnotebook::ClearRecord();
         AgentProcess agent;
+        double sleptBeforeDecision = 0;
         const double start = NowMs();
         if (!agent.Start(options.agentPath, false)) {
             Progress("cannot start the agent");
@@ -332,11 +415,14 @@ StartupFigures MeasureStartup(const Options& options) {
                     return false;
                 }
                 decided = NowMs();
+                sleptBeforeDecision = RecordedSleepMs();
                 return true;
             },
             kStartTimeoutMs, kPollMs);
         const bool looped = agent.WaitForLoop();
         const double loop = NowMs();
+        std::string sleeps;
+        const double sleptBeforeLoop = RecordedSleepMs(&sleeps);
         if (!found || !looped) {
             Progress(found ? "the agent did not reach its message loop"
                            : "no first decision in the log");
@@ -345,6 +431,9 @@ StartupFigures MeasureStartup(const Options& options) {
         }
         figures.firstDecisionMs.push_back(decided - start);
         figures.loopMs.push_back(loop - start);
+        figures.sleepsBeforeDecisionMs.push_back(sleptBeforeDecision);
+        figures.sleepsBeforeLoopMs.push_back(sleptBeforeLoop);
+        figures.sleepsBeforeLoop = sleeps;
         Progress("start " + std::to_string(i + 1) + ": first decision after " +
                  FormatMs(decided - start));
     }
@@ -365,23 +454,26 @@ struct IdleFigures {
     bool hostView = false; // the kernel's figures below were read
     double hostIdleProcessorMs = 0;
     double hostEventsProcessorMs = 0;
+    std::vector<LoadedModule> modules; // after start-up
 };
+
+using EventSender = std::function<bool(UINT message, WPARAM wParam, LPARAM lParam)>;
 
 // Power change (with the simulated source toggled), display change, session lock/unlock,
 // device change, in turn.
-bool SendMixedEvent(AgentProcess& agent, int i) {
+bool SendMixedEvent(const EventSender& send, int i) {
     const int round = i / static_cast<int>(kEventsPerRound);
     switch (i % kEventsPerRound) {
     case 0:
         simnotebook::SetACLineStatus(round % 2 == 0 ? 0 : 1);
-        return agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE, 0);
+        return send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE, 0);
     case 1:
-        return agent.Send(WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080));
+        return send(WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080));
     case 2:
-        return agent.Send(WM_WTSSESSION_CHANGE,
-                          round % 2 == 0 ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 0);
+        return send(WM_WTSSESSION_CHANGE, round % 2 == 0 ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK,
+                    0);
     default:
-        return agent.Send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        return send(WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
     }
 }
 
@@ -396,6 +488,7 @@ IdleFigures MeasureIdleAndLoad(const Options& options) {
         return figures;
     }
     figures.workingSetStart = WorkingSet(agent.Process());
+    figures.modules = LoadedModules(agent.Process());
     Progress("idle for " + std::to_string(options.idleSeconds) + " s");
     const std::wstring hostProcess =
         RunningUnderWine() ? FindHostProcess(FileNameOf(options.agentPath)) : std::wstring();
@@ -410,8 +503,11 @@ IdleFigures MeasureIdleAndLoad(const Options& options) {
     simnotebook::SetDelayScalePercent(kRecordedDelays);
     const double cpuBefore = ProcessorMs(agent.Process());
     const double wallBefore = NowMs();
+    const EventSender send = [&agent](UINT message, WPARAM wParam, LPARAM lParam) {
+        return agent.Send(message, wParam, lParam);
+    };
     for (int i = 0; i < options.events && agent.Running(); ++i) {
-        if (!SendMixedEvent(agent, i)) {
+        if (!SendMixedEvent(send, i)) {
             ++figures.failedSends;
         }
         ++figures.events;
@@ -429,6 +525,83 @@ IdleFigures MeasureIdleAndLoad(const Options& options) {
     if (!figures.ran) {
         Progress("the agent ended during the notifications");
     }
+    return figures;
+}
+
+// ---- the memory floor -----------------------------------------------------------------------
+
+struct MemoryFloorFigures {
+    bool ran = false;
+    double startMs = 0; // process start to its window answering
+    size_t workingSetStart = 0;
+    size_t workingSetAfterEvents = 0;
+    int events = 0;
+    std::vector<LoadedModule> modules;
+};
+
+constexpr DWORD kFloorSendTimeoutMs = 60000;
+
+HWND FindProcessWindow(const wchar_t* windowClass, DWORD processId) {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, windowClass, nullptr)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// MemoryFloor.exe taken through what the agent goes through: its working set once its loop
+// answers, and again after the same notifications (it hands them to DefWindowProcW).
+MemoryFloorFigures MeasureMemoryFloor(const Options& options) {
+    MemoryFloorFigures figures;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring commandLine = L"\"" + options.memoryFloorPath + L"\"";
+    const double start = NowMs();
+    if (!CreateProcessW(options.memoryFloorPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        0, nullptr, nullptr, &startup, &process)) {
+        Progress("cannot start MemoryFloor");
+        return figures;
+    }
+    UniqueHandle processOwner(process.hProcess);
+    UniqueHandle threadOwner(process.hThread);
+    HWND window = nullptr;
+    const EventSender send = [&window](UINT message, WPARAM wParam, LPARAM lParam) {
+        DWORD_PTR ignored = 0;
+        return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL,
+                                   kFloorSendTimeoutMs, &ignored) != 0;
+    };
+    const bool answered = WaitUntil(
+        [&] {
+            window = FindProcessWindow(kMemoryFloorWindowClass, process.dwProcessId);
+            return window != nullptr && send(WM_NULL, 0, 0);
+        },
+        kStartTimeoutMs, kPollMs);
+    if (!answered) {
+        Progress("MemoryFloor did not answer");
+        TerminateProcess(process.hProcess, 1);
+        return figures;
+    }
+    figures.startMs = NowMs() - start;
+    figures.workingSetStart = WorkingSet(process.hProcess);
+    figures.modules = LoadedModules(process.hProcess);
+    simnotebook::SetDelayScalePercent(kRecordedDelays);
+    for (int i = 0; i < options.events; ++i) {
+        (void)SendMixedEvent(send, i);
+        ++figures.events;
+    }
+    simnotebook::SetACLineStatus(1);
+    simnotebook::SetDelayScalePercent(kRealTimeDelays);
+    figures.workingSetAfterEvents = WorkingSet(process.hProcess);
+    (void)PostMessageW(window, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.hProcess, kFloorSendTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+    }
+    figures.ran = true;
     return figures;
 }
 
@@ -540,23 +713,165 @@ refhost::LineMatch FloorNotice(const std::string& value) {
     };
 }
 
-ReactionFigures MeasureFloorReaction(const Options& options) {
+// The work floor (`work`) or the watch floor.
+ReactionFigures MeasureFloorReaction(const Options& options, bool work) {
+    if (work) {
+        // The same notebook as the agent's: the BIOS's overdrive state, Icon.txt, the log.
+        if (!PrepareNotebook()) {
+            return ReactionFigures();
+        }
+    }
     refhost::RefHostProcess host;
     if (!StartHost(host, options)) {
         return ReactionFigures();
     }
     // RefHostProcess only pipes lines; FloorAgent speaks the same "ready"/"quit".
     refhost::RefHostProcess floor;
-    if (!floor.Start(options.floorPath, {}) ||
+    std::vector<std::wstring> arguments;
+    if (work) {
+        arguments.push_back(L"--work");
+    }
+    if (!floor.Start(options.floorPath, arguments) ||
         !floor.WaitForLine(refhost::StartsWith("ready"), kHostReadyTimeoutMs)) {
         Progress("FloorAgent did not get ready");
         return ReactionFigures();
     }
     std::string current = ReadDataFile(L"OD_Result.txt") == "0" ? "0" : "1";
-    Progress("floor: " + std::to_string(options.changes) + " changes");
+    Progress(std::string(work ? "work" : "watch") + " floor: " + std::to_string(options.changes) +
+             " changes");
     ReactionFigures figures = MeasureReaction(host, FloorNotice, current, options.changes);
     floor.Stop();
     host.Stop();
+    return figures;
+}
+
+// ---- stages ---------------------------------------------------------------------------------
+
+// One change as the time marks tell it, in milliseconds between consecutive moments: Set sent
+// -> folder notice -> choice read -> decided -> BIOS answered -> Icon.txt written -> broadcast
+// starts -> broadcast returned.
+constexpr size_t kStageCount = 7;
+const char* const kStageNames[kStageCount] = {
+    "Set -> folder notice:",        "notice -> choice read:",    "read -> decision:",
+    "decision -> BIOS answer:",     "BIOS -> Icon.txt written:", "Icon.txt -> broadcast:",
+    "broadcast (until it returns):"};
+const TimeMark kStageEnds[kStageCount] = {
+    TimeMark::FolderNotice, TimeMark::ChoiceRead,    TimeMark::Decided,   TimeMark::BIOSAnswered,
+    TimeMark::IconWritten,  TimeMark::NoticeSending, TimeMark::NoticeSent};
+
+struct StageFigures {
+    bool ran = false;
+    std::vector<double> stageMs[kStageCount];
+    int incomplete = 0; // changes whose marks were not all found
+};
+
+constexpr DWORD kMarksTimeoutMs = 5000;
+
+// The marks recorded since `from` (a mark count), oldest first, as (mark, ms).
+std::vector<std::pair<uint32_t, double>> MarksSince(const bench::TimeMarkRing* ring, LONG64 from,
+                                                    LONG64* upTo) {
+    std::vector<std::pair<uint32_t, double>> marks;
+    const LONG64 count = ring->count;
+    MemoryBarrier();
+    LONG64 first = from;
+    if (count - first > static_cast<LONG64>(bench::kTimeMarkCapacity)) {
+        first = count - bench::kTimeMarkCapacity; // the oldest were overwritten
+    }
+    for (LONG64 i = first; i < count; ++i) {
+        const bench::TimeMarkRecord& record =
+            ring->records[static_cast<uint64_t>(i) % bench::kTimeMarkCapacity];
+        marks.emplace_back(record.mark, bench::CounterMs(record.counter));
+    }
+    *upTo = count;
+    return marks;
+}
+
+// The moments of the change sent at `sentMs`: walking forward from it to the first returned
+// broadcast, each stage ends at the last mark of its kind before the next stage's first.
+bool StagesOfChange(const std::vector<std::pair<uint32_t, double>>& marks, double sentMs,
+                    double stageMs[kStageCount]) {
+    double moments[kStageCount + 1] = {sentMs};
+    size_t reached = 0; // stage ends seen so far
+    for (const auto& [mark, ms] : marks) {
+        if (ms < sentMs) {
+            continue;
+        }
+        for (size_t stage = 0; stage < kStageCount; ++stage) {
+            if (mark != static_cast<uint32_t>(kStageEnds[stage])) {
+                continue;
+            }
+            // The next stage's end moves on; a repeat of the latest one (another folder
+            // notice before the read) replaces it; anything else is another cycle's.
+            if (stage == reached || stage + 1 == reached) {
+                moments[stage + 1] = ms;
+                reached = stage + 1;
+            }
+        }
+        if (reached == kStageCount) {
+            for (size_t stage = 0; stage < kStageCount; ++stage) {
+                stageMs[stage] = moments[stage + 1] - moments[stage];
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// LumivaneBench.exe through the same changes as the agent, each change's marks read before
+// the next.
+StageFigures MeasureStages(const Options& options) {
+    StageFigures figures;
+    bench::TimeMarkRing* ring = bench::OpenTimeMarkRing();
+    if (ring == nullptr || !PrepareNotebook()) {
+        Progress("cannot prepare the time-mark ring");
+        return figures;
+    }
+    refhost::RefHostProcess host;
+    if (!StartHost(host, options)) {
+        return figures;
+    }
+    AgentProcess agent;
+    if (!agent.Start(options.benchAgentPath, false) || !agent.WaitForLoop()) {
+        Progress("LumivaneBench did not start");
+        return figures;
+    }
+    std::optional<std::string> first =
+        host.WaitForLine(refhost::StartsWith("notice "), kNoticeTimeoutMs);
+    std::string current = first ? refhost::LineField(*first, "mode").value_or("1") : "1";
+    Progress("stages: " + std::to_string(options.changes) + " changes");
+    for (int i = 0; i < options.changes + kWarmUpSuccessesNeeded; ++i) {
+        current = Other(current);
+        LONG64 seen = ring->count;
+        const double sent = NowMs();
+        double elapsed = 0;
+        if (!ChangeOnce(host, refhost::NoticeWithMode, current, kNoticeTimeoutMs, &elapsed)) {
+            ++figures.incomplete;
+            continue;
+        }
+        std::vector<std::pair<uint32_t, double>> marks;
+        double stageMs[kStageCount] = {};
+        bool complete = false;
+        (void)WaitUntil(
+            [&] {
+                std::vector<std::pair<uint32_t, double>> more = MarksSince(ring, seen, &seen);
+                marks.insert(marks.end(), more.begin(), more.end());
+                complete = StagesOfChange(marks, sent, stageMs);
+                return complete;
+            },
+            kMarksTimeoutMs, kPollMs);
+        if (i < kWarmUpSuccessesNeeded) {
+            continue; // unmeasured, as in the reaction
+        }
+        if (!complete) {
+            ++figures.incomplete;
+            continue;
+        }
+        for (size_t stage = 0; stage < kStageCount; ++stage) {
+            figures.stageMs[stage].push_back(stageMs[stage]);
+        }
+    }
+    host.Stop();
+    figures.ran = true;
     return figures;
 }
 
@@ -583,21 +898,105 @@ std::string ReactionText(const ReactionFigures& figures, int changes) {
     return result;
 }
 
-void PrintReport(const Options& options, const StartupFigures& startup, const IdleFigures& idle,
-                 const ReactionFigures& agent, const ReactionFigures& floor) {
+// Everything one run measured.
+struct RunFigures {
+    StartupFigures startup;
+    IdleFigures idle;
+    MemoryFloorFigures memory;
+    ReactionFigures agent;
+    ReactionFigures work;
+    ReactionFigures watch;
+    StageFigures stages;
+};
+
+double MiB(size_t bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+std::string KiB(size_t bytes) {
+    return std::to_string((bytes + 512) / 1024) + " KiB";
+}
+
+size_t ImageBytes(const std::vector<LoadedModule>& modules) {
+    size_t total = 0;
+    for (const LoadedModule& module : modules) {
+        total += module.imageBytes;
+    }
+    return total;
+}
+
+// The modules of `modules` that `floor` has not loaded, with their sizes.
+std::string ModulesBeyond(const std::vector<LoadedModule>& modules,
+                          const std::vector<LoadedModule>& floor) {
+    std::string text;
+    for (const LoadedModule& module : modules) {
+        const bool inFloor =
+            std::any_of(floor.begin(), floor.end(),
+                        [&](const LoadedModule& other) { return other.name == module.name; });
+        if (!inFloor) {
+            text += (text.empty() ? "" : ", ") + Narrow(module.name) + " " + KiB(module.imageBytes);
+        }
+    }
+    return text.empty() ? "none" : text;
+}
+
+// The agent's first decision without the fixed sleeps before it, per start.
+std::vector<double> FirstDecisionWithoutSleeps(const StartupFigures& startup) {
+    std::vector<double> figures;
+    for (size_t i = 0; i < startup.firstDecisionMs.size(); ++i) {
+        figures.push_back(startup.firstDecisionMs[i] - startup.sleepsBeforeDecisionMs[i]);
+    }
+    return figures;
+}
+
+bool Measured(const ReactionFigures& figures) {
+    return figures.ran && !figures.benchMs.empty();
+}
+
+void PrintReport(const Options& options, const RunFigures& run) {
     std::printf("Lumivane benchmark: LumivaneSim.exe on the simulated notebook (144/60 Hz panel "
                 "with overdrive, AC)%s\n",
                 options.quick ? ", --quick" : "");
     const std::string changes = std::to_string(options.changes);
     PrintRow(("reaction, Set -> notice, " + changes + " changes:").c_str(),
-             ReactionText(agent, options.changes));
-    PrintRow(("floor (FloorAgent), " + changes + " changes:").c_str(),
-             ReactionText(floor, options.changes));
-    if (agent.ran && floor.ran && !agent.benchMs.empty() && !floor.benchMs.empty()) {
-        const double overMedian =
-            bench::Summarize(agent.benchMs).median - bench::Summarize(floor.benchMs).median;
-        PrintRow("agent above floor (median):", bench::FormatMs(overMedian));
+             ReactionText(run.agent, options.changes));
+    PrintRow(("work floor (FloorAgent --work), " + changes + " changes:").c_str(),
+             ReactionText(run.work, options.changes));
+    PrintRow(("watch floor (FloorAgent), " + changes + " changes:").c_str(),
+             ReactionText(run.watch, options.changes));
+    std::optional<double> reactionRatio;
+    if (Measured(run.agent) && Measured(run.work)) {
+        const double agentMedian = bench::Summarize(run.agent.benchMs).median;
+        const double workMedian = bench::Summarize(run.work.benchMs).median;
+        reactionRatio = agentMedian / workMedian;
+        char text[96];
+        std::snprintf(text, sizeof text, "%.2fx (%+.1f ms)", *reactionRatio,
+                      agentMedian - workMedian);
+        PrintRow("agent against the work floor (median):", text);
     }
+    if (run.stages.ran) {
+        std::printf("  stages of one change (LumivaneBench, medians of %zu changes%s):\n",
+                    run.stages.stageMs[0].size(),
+                    run.stages.incomplete > 0
+                        ? (", " + std::to_string(run.stages.incomplete) + " incomplete").c_str()
+                        : "");
+        for (size_t stage = 0; stage < kStageCount; ++stage) {
+            const bench::Summary summary = bench::Summarize(run.stages.stageMs[stage]);
+            std::printf("    %-42s %s (p95 %s)\n", kStageNames[stage],
+                        bench::FormatMs(summary.median).c_str(),
+                        bench::FormatMs(summary.p95).c_str());
+        }
+    }
+    const IdleFigures& idle = run.idle;
+    const MemoryFloorFigures& memory = run.memory;
+    auto withFloor = [&memory](size_t agentBytes, size_t floorBytes) {
+        std::string text = bench::FormatMiB(agentBytes);
+        if (memory.ran) {
+            text += " (memory floor " + bench::FormatMiB(floorBytes) + ")";
+        }
+        return text;
+    };
+    std::optional<double> memoryOver;
     if (idle.ran) {
         char text[160];
         if (idle.hostView) {
@@ -608,9 +1007,26 @@ void PrintReport(const Options& options, const StartupFigures& startup, const Id
         }
         PrintRow(("processor time, " + std::to_string(options.idleSeconds) + " s idle:").c_str(),
                  text);
-        PrintRow("working set after start-up:", bench::FormatMiB(idle.workingSetStart));
+        PrintRow("working set after start-up:",
+                 withFloor(idle.workingSetStart, memory.workingSetStart));
         PrintRow(("working set after " + std::to_string(idle.events) + " events:").c_str(),
-                 bench::FormatMiB(idle.workingSetAfterEvents));
+                 withFloor(idle.workingSetAfterEvents, memory.workingSetAfterEvents));
+        std::snprintf(text, sizeof text, "%zu, images %.1f MiB", idle.modules.size(),
+                      MiB(ImageBytes(idle.modules)));
+        std::string modules = text;
+        if (memory.ran) {
+            std::snprintf(text, sizeof text, " (memory floor %zu, %.1f MiB)", memory.modules.size(),
+                          MiB(ImageBytes(memory.modules)));
+            modules += text;
+            memoryOver =
+                std::max(MiB(idle.workingSetStart) - MiB(memory.workingSetStart),
+                         MiB(idle.workingSetAfterEvents) - MiB(memory.workingSetAfterEvents));
+        }
+        PrintRow("modules loaded after start-up:", modules);
+        if (memory.ran) {
+            PrintRow("modules beyond the memory floor's:",
+                     ModulesBeyond(idle.modules, memory.modules));
+        }
         const double events = idle.events > 0 ? idle.events : 1;
         std::string handled =
             bench::FormatMs(idle.eventsWallMs / events) + " each, agent processor ";
@@ -628,20 +1044,60 @@ void PrintReport(const Options& options, const StartupFigures& startup, const Id
     } else {
         PrintRow("idle and load:", "not measured");
     }
+    const StartupFigures& startup = run.startup;
+    std::optional<double> firstDecision;
     if (!startup.firstDecisionMs.empty()) {
         const bench::Summary first = bench::Summarize(startup.firstDecisionMs);
-        char text[160];
-        std::snprintf(text, sizeof text, "median %s (min %s, max %s); message loop %s",
+        const bench::Summary sleepsBefore = bench::Summarize(startup.sleepsBeforeDecisionMs);
+        firstDecision = bench::Summarize(FirstDecisionWithoutSleeps(startup)).median;
+        char text[240];
+        std::snprintf(text, sizeof text, "median %s (min %s, max %s), fixed sleeps before it %s",
                       bench::FormatMs(first.median).c_str(), bench::FormatMs(first.min).c_str(),
                       bench::FormatMs(first.max).c_str(),
-                      bench::FormatMs(bench::Summarize(startup.loopMs).median).c_str());
+                      bench::FormatMs(sleepsBefore.median).c_str());
         PrintRow(
             ("start-up to first decision, " + std::to_string(first.count) + " starts:").c_str(),
             text);
+        std::snprintf(text, sizeof text, "median %s, of which fixed sleeps %s (%s ms)",
+                      bench::FormatMs(bench::Summarize(startup.loopMs).median).c_str(),
+                      bench::FormatMs(bench::Summarize(startup.sleepsBeforeLoopMs).median).c_str(),
+                      startup.sleepsBeforeLoop.empty() ? "none" : startup.sleepsBeforeLoop.c_str());
+        PrintRow("start-up to message loop:", text);
     } else {
         PrintRow("start-up:", "not measured");
     }
+    if (memory.ran) {
+        PrintRow("memory floor, start to its loop answering:", bench::FormatMs(memory.startMs));
+    }
+    // For scripts: always the last line, in this form.
+    auto figure = [](const std::optional<double>& value, const char* format) {
+        if (!value) {
+            return std::string("n/a");
+        }
+        char text[32];
+        std::snprintf(text, sizeof text, format, *value);
+        return std::string(text);
+    };
+    std::printf("ratios: reaction %sx work floor, working set +%s MiB over memory floor, first "
+                "decision %s ms\n",
+                figure(reactionRatio, "%.2f").c_str(), figure(memoryOver, "%.1f").c_str(),
+                figure(firstDecision, "%.0f").c_str());
     std::fflush(stdout);
+}
+
+bool WriteChart(const std::wstring& path, const RunFigures& run, int changes) {
+    const std::string title = "Reaction, Set(\"Mode\") to the host's notice, " +
+                              std::to_string(changes) + " changes each";
+    const std::string svg =
+        bench::ReactionChartSvg(title, {{"agent (LumivaneSim)", "#c0392b", run.agent.benchMs},
+                                        {"work floor", "#2471a3", run.work.benchMs},
+                                        {"watch floor", "#7f8c8d", run.watch.benchMs}});
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(svg.data(), 1, svg.size(), file) == svg.size();
+    return std::fclose(file) == 0 && written;
 }
 
 } // namespace
@@ -651,29 +1107,53 @@ int wmain(int argc, wchar_t** argv) {
     if (!options) {
         std::fprintf(stderr,
                      "usage: Bench.exe --agent <exe> --refhost <exe> --plugin <dll> --floor <exe> "
-                     "[--quick] [--changes n] [--idle-seconds n] [--events n] [--starts n] "
-                     "[--phases startup,idle,reaction,floor]\n");
+                     "--memory-floor <exe> [--bench-agent <exe>] [--svg <file>] [--quick] "
+                     "[--changes n] [--idle-seconds n] [--events n] [--starts n] "
+                     "[--phases startup,idle,memory,reaction,work,watch,stages]\n");
         return 2;
     }
     if (!PrepareNotebook()) {
         return 1;
     }
-    StartupFigures startup;
+    RunFigures run;
     if (options->Runs(L"startup")) {
         Progress("start-up, " + std::to_string(options->starts) + " starts");
-        startup = MeasureStartup(*options);
+        run.startup = MeasureStartup(*options);
     }
-    const IdleFigures idle = options->Runs(L"idle") ? MeasureIdleAndLoad(*options) : IdleFigures();
-    const ReactionFigures agent =
-        options->Runs(L"reaction") ? MeasureAgentReaction(*options) : ReactionFigures();
+    if (options->Runs(L"idle")) {
+        run.idle = MeasureIdleAndLoad(*options);
+    }
+    if (options->Runs(L"memory")) {
+        Progress("memory floor");
+        run.memory = MeasureMemoryFloor(*options);
+    }
+    if (options->Runs(L"reaction")) {
+        run.agent = MeasureAgentReaction(*options);
+    }
     // The agent is stopped by now, so nothing but FloorAgent reacts to the file.
-    const ReactionFigures floor =
-        options->Runs(L"floor") ? MeasureFloorReaction(*options) : ReactionFigures();
-    PrintReport(*options, startup, idle, agent, floor);
+    if (options->Runs(L"work")) {
+        run.work = MeasureFloorReaction(*options, true);
+    }
+    if (options->Runs(L"watch")) {
+        run.watch = MeasureFloorReaction(*options, false);
+    }
+    // The stages need the build that records its time marks.
+    const bool stages = options->Runs(L"stages") && !options->benchAgentPath.empty();
+    if (stages) {
+        run.stages = MeasureStages(*options);
+    }
+    if (!options->svgPath.empty() && !WriteChart(options->svgPath, run, options->changes)) {
+        Progress("cannot write the chart");
+    }
+    PrintReport(*options, run);
     const bool complete =
-        (!options->Runs(L"startup") || (!startup.firstDecisionMs.empty() && startup.failed == 0)) &&
-        (!options->Runs(L"idle") || idle.ran) &&
-        (!options->Runs(L"reaction") || (agent.ran && agent.missed == 0)) &&
-        (!options->Runs(L"floor") || (floor.ran && floor.missed == 0));
+        (!options->Runs(L"startup") ||
+         (!run.startup.firstDecisionMs.empty() && run.startup.failed == 0)) &&
+        (!options->Runs(L"idle") || run.idle.ran) &&
+        (!options->Runs(L"memory") || run.memory.ran) &&
+        (!options->Runs(L"reaction") || (run.agent.ran && run.agent.missed == 0)) &&
+        (!options->Runs(L"work") || (run.work.ran && run.work.missed == 0)) &&
+        (!options->Runs(L"watch") || (run.watch.ran && run.watch.missed == 0)) &&
+        (!stages || run.stages.ran);
     return complete ? 0 : 1;
 }
