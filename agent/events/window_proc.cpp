@@ -1,12 +1,12 @@
 #include "agent/events/window_proc.h"
 
+#include "agent/events/device_tree.h"
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
 #include "agent/panel/refresh_rate.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_state.h"
 
-#include <cfgmgr32.h>
 #include <wtsapi32.h>
 
 namespace {
@@ -53,10 +53,7 @@ void OnDisplayChange() {
 
 void OnDeviceChange() {
     if (isIntelCPU && reenumerateOnDeviceChange) {
-        DEVINST root = 0;
-        if (CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS) {
-            (void)CM_Reenumerate_DevNode(root, CM_REENUMERATE_ASYNCHRONOUS);
-        }
+        (void)ReenumerateDeviceTree();
     }
     monitorCount = CountActiveMonitors();
     if (monitorCount == lastMonitorCount) {

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <dbt.h>
+
 #include <vector>
 
 namespace e2e {
@@ -60,6 +62,18 @@ TEST(WindowProcedure, MonitorPowerIsAPowerEventTheLidIsNot) {
     EXPECT_EQ(CountInLog("] OnPowerEvent Power status = "), 1u);
     EXPECT_EQ(WndProc(nullptr, WM_POWERBROADCAST, PBT_APMSUSPEND, 0), 0);
     EXPECT_TRUE(isSuspended);
+}
+
+// The configuration-manager library is loaded for the one call that needs it, not at start-up,
+// and is gone again afterwards. (Wine's copy forwards to setupapi.dll, which Wine then keeps
+// loaded; Windows' is self-contained.)
+TEST(WindowProcedure, DeviceTreeReenumerationLeavesNoLibraryLoaded) {
+    ASSERT_EQ(GetModuleHandleW(L"cfgmgr32.dll"), nullptr) << "imported at start-up";
+    ResetAgentState();
+    isIntelCPU = true;
+    reenumerateOnDeviceChange = true;
+    EXPECT_EQ(WndProc(nullptr, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0), 0);
+    EXPECT_EQ(GetModuleHandleW(L"cfgmgr32.dll"), nullptr);
 }
 
 TEST(WindowProcedure, AboutBoxClosesOnOkAndCancelOnly) {
