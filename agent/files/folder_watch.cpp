@@ -66,16 +66,20 @@ std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount
 void fsWatcher_OD_Result_Changed() {
     AgentLock lock;
     WriteLog(L"fsWatcher_OD_Result_Changed ++");
+    std::wstring checked; // what the duplicate check read, when it ran
     if (skipNextODResultChange) {
         skipNextODResultChange = false;
         // The expected duplicate of a rewrite already handled: only counted. A notice that
         // finds another value than the last cycle read is a real change and is handled.
-        if (ReadODChoice() == lastCycleChoice) {
+        checked = ReadODChoice();
+        if (checked == lastCycleChoice) {
             return;
         }
     }
     WriteLog(DataFilePath(kODResultFileName) + L" is changed");
-    std::wstring value = OD_OnOff();
+    // The check has just read the file: a second read would only cost time (a value written
+    // meanwhile brings its own notice, which is handled).
+    std::wstring value = checked.empty() ? OD_OnOff() : LogODChoice(checked);
     MarkTime(TimeMark::ChoiceRead);
     // Compared with what the last cycle read, not with appliedODStatus: the applied state is
     // the agent's decision ("0" on battery with the choice "1"), so comparing with it would
