@@ -4,8 +4,10 @@
 //   FloorAgent.exe          the watch floor: nothing between the read and the broadcast
 //   FloorAgent.exe --work   the work floor: the input and output the agent needs for one change,
 //                           and nothing else - its log lines (written by the agent's own log
-//                           function), the read of the choice, the BIOS's status and set
-//                           requests through the same driver, Icon.txt, one broadcast
+//                           function), the read of the choice, the power source and the
+//                           panel's current mode through the same machine boundary, the BIOS's
+//                           status and set requests through the same driver, Icon.txt, one
+//                           broadcast
 //
 // Either prints "ready" once the watch is armed and ends on "quit" or end of input.
 //
@@ -19,6 +21,7 @@
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
+#include "agent/machine/machine.h"
 #include "common/fixed_paths.h"
 
 #include <windows.h>
@@ -83,16 +86,25 @@ bool BatchTouchesChoice(const BYTE* buffer, DWORD byteCount) {
 }
 
 // The work of one change after the read, in the agent's order: its log lines (same texts, so the
-// same lengths), the BIOS's status and set, Icon.txt, the broadcast. The floor knows the panel
-// runs at 144 Hz on AC, so the icon value is the choice itself.
+// same lengths), the power source and the panel's mode (the first display's: the floor does not
+// look for the panel), the BIOS's status and set, Icon.txt, the broadcast. The floor knows the
+// panel runs at 144 Hz on AC, so the icon value is the choice itself.
 void DoAgentWork(const std::string& value, const std::string& lastValue, UINT modeChangeMessage) {
     const std::wstring choice = ToWide(value);
-    WriteLog(L"Detect_Notify_Fn: Power Status = 1");
+    SYSTEM_POWER_STATUS power = {};
+    (void)machine::GetPowerStatus(&power);
+    WriteLog(L"Detect_Notify_Fn: Power Status = " + NumberText(power.ACLineStatus));
     WriteLog(L"OD_OnOff " + choice);
     WriteLog(L"Detect_Notify_Fn: TXT file OD Status = " + choice);
-    WriteLog(L"Detect_Notify_Fn: Now Refresh Rate = 144");
+    DISPLAY_DEVICEW display = {};
+    DEVMODEW mode = {};
+    if (machine::ReadDisplayDevice(nullptr, 0, &display)) {
+        (void)machine::ReadDisplayMode(display.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
+    }
+    const std::wstring rate = NumberText(mode.dmDisplayFrequency);
+    WriteLog(L"Detect_Notify_Fn: Now Refresh Rate = " + rate);
     WriteLog(L"Detect_Notify_Fn: " + std::wstring(L"EDID0123") +
-             L", Power Status is AC mode, Now Refresh Rate: 144 Hz");
+             L", Power Status is AC mode, Now Refresh Rate: " + rate + L" Hz");
     uint32_t status = 0;
     uint32_t answer = 0;
     if (InitializeZVKACPIDevice()) {
