@@ -10,7 +10,8 @@
 //   memory     the same working-set figures of MemoryFloor.exe (a hidden window and a message
 //              loop), and its modules;
 //   reaction   Set("Mode") in the reference host to the host's receipt of the notice, over
-//              alternating changes, each awaited before the next;
+//              alternating changes, each awaited before the next; the changes are made in
+//              blocks, the agent's taking turns with its floors' and the stages';
 //   work       the same through FloorAgent.exe --work (the input and output the agent needs for
 //              one change, nothing else), run with the agent stopped;
 //   watch      the same through FloorAgent.exe alone (watch and broadcast);
@@ -19,7 +20,7 @@
 //   Bench.exe --agent <LumivaneSim.exe> --refhost <RefHost.exe> --plugin <Tessel.dll>
 //             --floor <FloorAgent.exe> --memory-floor <MemoryFloor.exe>
 //             [--bench-agent <LumivaneBench.exe>] [--svg <file>] [--quick] [--changes n]
-//             [--idle-seconds n] [--events n] [--starts n]
+//             [--idle-seconds n] [--events n] [--starts n] [--blocks n]
 //             [--phases startup,idle,memory,reaction,work,watch,stages]
 //
 // The last line of the output, for scripts, is
@@ -83,6 +84,10 @@ constexpr DWORD kNoticeTimeoutMs = 10000;
 constexpr DWORD kWarmUpNoticeTimeoutMs = 3000;
 constexpr int kWarmUpAttempts = 8;
 constexpr int kWarmUpSuccessesNeeded = 2;
+// Between changes: what a program still does after its notice (the agent logs the broadcast's
+// result, both handle the notices of their own log lines) is over before the next change
+// starts, as it is between two choices of a user.
+constexpr DWORD kSettleMs = 30;
 constexpr uint32_t kRealTimeDelays = 100;
 constexpr uint32_t kRecordedDelays = 0;
 constexpr uint32_t kEventsPerRound = 4;
@@ -96,6 +101,7 @@ struct Options {
     std::wstring benchAgentPath;
     std::wstring svgPath;
     int changes = 200;
+    int blocks = 5;
     int idleSeconds = 60;
     int events = 5000;
     int starts = 5;
@@ -114,7 +120,8 @@ void Progress(const std::string& text) {
 
 std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
     Options options;
-    bool changesGiven = false, idleGiven = false, eventsGiven = false, startsGiven = false;
+    bool changesGiven = false, idleGiven = false, eventsGiven = false, startsGiven = false,
+         blocksGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -143,6 +150,10 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
             options.svgPath = refhost::ToWindowsPath(argv[++i]);
         } else if (arg == L"--phases") {
             options.phases = argv[++i];
+        } else if (arg == L"--blocks") {
+            if (!number(&options.blocks, &blocksGiven)) {
+                return std::nullopt;
+            }
         } else if (arg == L"--changes") {
             if (!number(&options.changes, &changesGiven)) {
                 return std::nullopt;
@@ -171,6 +182,7 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
     // --quick shortens what was not given explicitly.
     if (options.quick) {
         options.changes = changesGiven ? options.changes : 40;
+        options.blocks = blocksGiven ? options.blocks : 2;
         options.idleSeconds = idleGiven ? options.idleSeconds : 10;
         options.events = eventsGiven ? options.events : 1000;
         options.starts = startsGiven ? options.starts : 3;
@@ -618,9 +630,14 @@ using NoticeMatch = std::function<refhost::LineMatch(const std::string& value)>;
 
 // One change: "set <value>", then the notice the match pairs with it.
 std::optional<std::string> ChangeOnce(refhost::RefHostProcess& host, const NoticeMatch& match,
-                                      const std::string& value, DWORD timeoutMs, double* elapsed) {
+                                      const std::string& value, DWORD timeoutMs, double* elapsed,
+                                      double* sentAt = nullptr) {
+    Sleep(kSettleMs);
     host.SkipReceived();
     const double sent = NowMs();
+    if (sentAt != nullptr) {
+        *sentAt = sent;
+    }
     if (!host.Send("set " + value)) {
         return std::nullopt;
     }
@@ -681,7 +698,7 @@ bool StartHost(refhost::RefHostProcess& host, const Options& options) {
     return true;
 }
 
-ReactionFigures MeasureAgentReaction(const Options& options) {
+ReactionFigures MeasureAgentReaction(const Options& options, int changes) {
     if (!PrepareNotebook()) {
         return ReactionFigures();
     }
@@ -698,9 +715,8 @@ ReactionFigures MeasureAgentReaction(const Options& options) {
     std::optional<std::string> first =
         host.WaitForLine(refhost::StartsWith("notice "), kNoticeTimeoutMs);
     std::string current = first ? refhost::LineField(*first, "mode").value_or("1") : "1";
-    Progress("agent: " + std::to_string(options.changes) + " changes");
-    ReactionFigures figures =
-        MeasureReaction(host, refhost::NoticeWithMode, current, options.changes);
+    Progress("agent: " + std::to_string(changes) + " changes");
+    ReactionFigures figures = MeasureReaction(host, refhost::NoticeWithMode, current, changes);
     host.Stop();
     return figures;
 }
@@ -714,7 +730,7 @@ refhost::LineMatch FloorNotice(const std::string& value) {
 }
 
 // The work floor (`work`) or the watch floor.
-ReactionFigures MeasureFloorReaction(const Options& options, bool work) {
+ReactionFigures MeasureFloorReaction(const Options& options, bool work, int changes) {
     if (work) {
         // The same notebook as the agent's: the BIOS's overdrive state, Icon.txt, the log.
         if (!PrepareNotebook()) {
@@ -737,9 +753,9 @@ ReactionFigures MeasureFloorReaction(const Options& options, bool work) {
         return ReactionFigures();
     }
     std::string current = ReadDataFile(L"OD_Result.txt") == "0" ? "0" : "1";
-    Progress(std::string(work ? "work" : "watch") + " floor: " + std::to_string(options.changes) +
+    Progress(std::string(work ? "work" : "watch") + " floor: " + std::to_string(changes) +
              " changes");
-    ReactionFigures figures = MeasureReaction(host, FloorNotice, current, options.changes);
+    ReactionFigures figures = MeasureReaction(host, FloorNotice, current, changes);
     floor.Stop();
     host.Stop();
     return figures;
@@ -820,7 +836,7 @@ bool StagesOfChange(const std::vector<std::pair<uint32_t, double>>& marks, doubl
 
 // LumivaneBench.exe through the same changes as the agent, each change's marks read before
 // the next.
-StageFigures MeasureStages(const Options& options) {
+StageFigures MeasureStages(const Options& options, int changes) {
     StageFigures figures;
     bench::TimeMarkRing* ring = bench::OpenTimeMarkRing();
     if (ring == nullptr || !PrepareNotebook()) {
@@ -839,13 +855,14 @@ StageFigures MeasureStages(const Options& options) {
     std::optional<std::string> first =
         host.WaitForLine(refhost::StartsWith("notice "), kNoticeTimeoutMs);
     std::string current = first ? refhost::LineField(*first, "mode").value_or("1") : "1";
-    Progress("stages: " + std::to_string(options.changes) + " changes");
-    for (int i = 0; i < options.changes + kWarmUpSuccessesNeeded; ++i) {
+    Progress("stages: " + std::to_string(changes) + " changes");
+    for (int i = 0; i < changes + kWarmUpSuccessesNeeded; ++i) {
         current = Other(current);
         LONG64 seen = ring->count;
-        const double sent = NowMs();
+        double sent = 0;
         double elapsed = 0;
-        if (!ChangeOnce(host, refhost::NoticeWithMode, current, kNoticeTimeoutMs, &elapsed)) {
+        if (!ChangeOnce(host, refhost::NoticeWithMode, current, kNoticeTimeoutMs, &elapsed,
+                        &sent)) {
             ++figures.incomplete;
             continue;
         }
@@ -875,6 +892,25 @@ StageFigures MeasureStages(const Options& options) {
     host.Stop();
     figures.ran = true;
     return figures;
+}
+
+// ---- blocks ---------------------------------------------------------------------------------
+
+void Append(ReactionFigures* total, const ReactionFigures& block, bool first) {
+    total->ran = (first || total->ran) && block.ran;
+    total->benchMs.insert(total->benchMs.end(), block.benchMs.begin(), block.benchMs.end());
+    total->hostMs.insert(total->hostMs.end(), block.hostMs.begin(), block.hostMs.end());
+    total->missed += block.missed;
+}
+
+void Append(StageFigures* total, const StageFigures& block, bool first) {
+    total->ran = (first || total->ran) && block.ran;
+    for (size_t stage = 0; stage < kStageCount; ++stage) {
+        total->stageMs[stage].insert(total->stageMs[stage].end(), block.stageMs[stage].begin(),
+                                     block.stageMs[stage].end());
+    }
+    total->totalMs.insert(total->totalMs.end(), block.totalMs.begin(), block.totalMs.end());
+    total->incomplete += block.incomplete;
 }
 
 // ---- the report -----------------------------------------------------------------------------
@@ -1114,7 +1150,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr,
                      "usage: Bench.exe --agent <exe> --refhost <exe> --plugin <dll> --floor <exe> "
                      "--memory-floor <exe> [--bench-agent <exe>] [--svg <file>] [--quick] "
-                     "[--changes n] [--idle-seconds n] [--events n] [--starts n] "
+                     "[--changes n] [--idle-seconds n] [--events n] [--starts n] [--blocks n] "
                      "[--phases startup,idle,memory,reaction,work,watch,stages]\n");
         return 2;
     }
@@ -1133,20 +1169,27 @@ int wmain(int argc, wchar_t** argv) {
         Progress("memory floor");
         run.memory = MeasureMemoryFloor(*options);
     }
-    if (options->Runs(L"reaction")) {
-        run.agent = MeasureAgentReaction(*options);
-    }
-    // The agent is stopped by now, so nothing but FloorAgent reacts to the file.
-    if (options->Runs(L"work")) {
-        run.work = MeasureFloorReaction(*options, true);
-    }
-    if (options->Runs(L"watch")) {
-        run.watch = MeasureFloorReaction(*options, false);
-    }
-    // The stages need the build that records its time marks.
+    // The agent and its floors take turns, block by block, so that the load of the machine,
+    // which changes from minute to minute, weighs on all of them alike.
     const bool stages = options->Runs(L"stages") && !options->benchAgentPath.empty();
-    if (stages) {
-        run.stages = MeasureStages(*options);
+    const int blocks = std::min(options->blocks, options->changes);
+    for (int block = 0; block < blocks; ++block) {
+        const int changes = options->changes / blocks + (block < options->changes % blocks);
+        const bool first = block == 0;
+        if (options->Runs(L"reaction")) {
+            Append(&run.agent, MeasureAgentReaction(*options, changes), first);
+        }
+        // The agent is stopped by now, so nothing but FloorAgent reacts to the file.
+        if (options->Runs(L"work")) {
+            Append(&run.work, MeasureFloorReaction(*options, true, changes), first);
+        }
+        if (options->Runs(L"watch")) {
+            Append(&run.watch, MeasureFloorReaction(*options, false, changes), first);
+        }
+        // The stages need the build that records its time marks.
+        if (stages) {
+            Append(&run.stages, MeasureStages(*options, changes), first);
+        }
     }
     if (!options->svgPath.empty() && !WriteChart(options->svgPath, run, options->changes)) {
         Progress("cannot write the chart");
