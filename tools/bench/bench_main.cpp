@@ -440,11 +440,14 @@ StartupFigures MeasureStartup(const Options& options) {
         double decided = 0;
         const bool found = WaitUntil(
             [&] {
+                // Sleeps recorded before a look that finds no decision yet certainly came
+                // before it; the look that finds it may already see later ones.
+                const double slept = RecordedSleepMs();
                 if (ReadDataFile(L"OD_Log.txt").find(kFirstDecisionLine) == std::string::npos) {
+                    sleptBeforeDecision = slept;
                     return false;
                 }
                 decided = NowMs();
-                sleptBeforeDecision = RecordedSleepMs();
                 return true;
             },
             kStartTimeoutMs, kPollMs);
