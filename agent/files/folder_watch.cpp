@@ -86,7 +86,7 @@ void fsWatcher_OD_Result_Changed() {
     // take a real change of choice for a duplicate.
     if (value != lastCycleChoice) {
         if (PanelTakesDecisions()) {
-            (void)Detect_Notify_Fn();
+            (void)Detect_Notify_Fn(value);
         }
         skipNextODResultChange = true;
         return;
