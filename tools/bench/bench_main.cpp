@@ -102,7 +102,7 @@ struct Options {
     std::wstring benchAgentPath;
     std::wstring svgPath;
     int changes = 200;
-    int blocks = 5;
+    int blocks = 10;
     int idleSeconds = 60;
     int events = 5000;
     int starts = 5;
@@ -1215,11 +1215,17 @@ int wmain(int argc, wchar_t** argv) {
         const int changes = options->changes / blocks + (block < options->changes % blocks);
         const bool first = block == 0;
         if (options->Runs(L"reaction")) {
-            Append(&run.agent, MeasureAgentReaction(*options, changes), first);
+            const ReactionFigures agent = MeasureAgentReaction(*options, changes);
+            Append(&run.agent, agent, first);
+            Progress("agent block median " +
+                     bench::FormatMs(bench::Summarize(agent.benchMs).median));
         }
         // The agent is stopped by now, so nothing but FloorAgent reacts to the file.
         if (options->Runs(L"work")) {
-            Append(&run.work, MeasureFloorReaction(*options, true, changes), first);
+            const ReactionFigures work = MeasureFloorReaction(*options, true, changes);
+            Append(&run.work, work, first);
+            Progress("work floor block median " +
+                     bench::FormatMs(bench::Summarize(work.benchMs).median));
         }
         if (options->Runs(L"watch")) {
             Append(&run.watch, MeasureFloorReaction(*options, false, changes), first);

@@ -86,9 +86,10 @@ bool BatchTouchesChoice(const BYTE* buffer, DWORD byteCount) {
 }
 
 // The work of one change after the read, in the agent's order: its log lines (same texts, so the
-// same lengths), the power source and the panel's mode (the first display's: the floor does not
-// look for the panel), the BIOS's status and set, Icon.txt, the broadcast. The floor knows the
-// panel runs at 144 Hz on AC, so the icon value is the choice itself.
+// same lengths), the power source, the panel's current mode (the first adapter, its first
+// monitor, which names the panel, and the adapter's mode: where the simulated notebook has the
+// panel), the BIOS's status and set, Icon.txt, the broadcast. The floor knows the panel runs at
+// 144 Hz on AC, so the icon value is the choice itself.
 void DoAgentWork(const std::string& value, const std::string& lastValue, UINT modeChangeMessage) {
     const std::wstring choice = ToWide(value);
     SYSTEM_POWER_STATUS power = {};
@@ -96,10 +97,12 @@ void DoAgentWork(const std::string& value, const std::string& lastValue, UINT mo
     WriteLog(L"Detect_Notify_Fn: Power Status = " + NumberText(power.ACLineStatus));
     WriteLog(L"OD_OnOff " + choice);
     WriteLog(L"Detect_Notify_Fn: TXT file OD Status = " + choice);
-    DISPLAY_DEVICEW display = {};
+    DISPLAY_DEVICEW adapter = {};
+    DISPLAY_DEVICEW monitor = {};
     DEVMODEW mode = {};
-    if (machine::ReadDisplayDevice(nullptr, 0, &display)) {
-        (void)machine::ReadDisplayMode(display.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
+    if (machine::ReadDisplayDevice(nullptr, 0, &adapter) &&
+        machine::ReadDisplayDevice(adapter.DeviceName, 0, &monitor)) {
+        (void)machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
     }
     const std::wstring rate = NumberText(mode.dmDisplayFrequency);
     WriteLog(L"Detect_Notify_Fn: Now Refresh Rate = " + rate);
