@@ -9,6 +9,8 @@
 //   load       its working set after thousands of window notifications, and what they cost;
 //   memory     the same working-set figures of MemoryFloor.exe (a hidden window and a message
 //              loop), and its modules;
+//   deliverable  the working set and modules of Lumivane.exe itself after start-up, for what
+//              the platform's panel query leaves loaded (the simulated notebook has none);
 //   reaction   Set("Mode") in the reference host to the host's receipt of the notice, over
 //              alternating changes, each awaited before the next; the changes are made in
 //              blocks, the agent's taking turns with its floors' and the stages';
@@ -19,9 +21,10 @@
 //
 //   Bench.exe --agent <LumivaneSim.exe> --refhost <RefHost.exe> --plugin <Tessel.dll>
 //             --floor <FloorAgent.exe> --memory-floor <MemoryFloor.exe>
-//             [--bench-agent <LumivaneBench.exe>] [--svg <file>] [--quick] [--changes n]
+//             [--bench-agent <LumivaneBench.exe>] [--deliverable <Lumivane.exe>]
+//             [--svg <file>] [--quick] [--changes n]
 //             [--idle-seconds n] [--events n] [--starts n] [--blocks n]
-//             [--phases startup,idle,memory,reaction,work,watch,stages]
+//             [--phases startup,idle,memory,deliverable,reaction,work,watch,stages]
 //
 // The last line of the output, for scripts, is
 //   ratios: reaction <r>x work floor, working set +<m> MiB over memory floor, first decision <f> ms
@@ -100,6 +103,7 @@ struct Options {
     std::wstring floorPath;
     std::wstring memoryFloorPath;
     std::wstring benchAgentPath;
+    std::wstring deliverablePath;
     std::wstring svgPath;
     int changes = 200;
     int blocks = 10;
@@ -107,7 +111,7 @@ struct Options {
     int events = 5000;
     int starts = 5;
     bool quick = false;
-    std::wstring phases = L"startup,idle,memory,reaction,work,watch,stages";
+    std::wstring phases = L"startup,idle,memory,deliverable,reaction,work,watch,stages";
 
     bool Runs(const wchar_t* phase) const {
         return (L"," + phases + L",").find(std::wstring(L",") + phase + L",") != std::wstring::npos;
@@ -145,6 +149,8 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
             options.floorPath = refhost::ToWindowsPath(argv[++i]);
         } else if (arg == L"--memory-floor") {
             options.memoryFloorPath = refhost::ToWindowsPath(argv[++i]);
+        } else if (arg == L"--deliverable") {
+            options.deliverablePath = refhost::ToWindowsPath(argv[++i]);
         } else if (arg == L"--bench-agent") {
             options.benchAgentPath = refhost::ToWindowsPath(argv[++i]);
         } else if (arg == L"--svg") {
@@ -562,6 +568,36 @@ IdleFigures MeasureIdleAndLoad(const Options& options) {
     return figures;
 }
 
+// ---- the deliverable ------------------------------------------------------------------------
+
+// Lumivane.exe itself, on the machine's own platform: the simulated notebook answers the
+// panel's WMI query itself, so only the deliverable shows what the real query leaves loaded.
+// Under Wine it finds no internal panel and stops short of any decision.
+struct DeliverableFigures {
+    bool ran = false;
+    size_t workingSet = 0;
+    std::vector<LoadedModule> modules;
+    size_t threads = 0;
+};
+
+DeliverableFigures MeasureDeliverable(const Options& options) {
+    DeliverableFigures figures;
+    if (!PrepareNotebook()) {
+        return figures;
+    }
+    AgentProcess agent;
+    if (!agent.Start(options.deliverablePath, false) || !agent.WaitForLoop()) {
+        Progress("the deliverable did not start");
+        return figures;
+    }
+    figures.workingSet = WorkingSet(agent.Process());
+    figures.modules = LoadedModules(agent.Process());
+    figures.threads = ThreadCount(agent.ProcessId());
+    agent.Stop();
+    figures.ran = true;
+    return figures;
+}
+
 // ---- the memory floor -----------------------------------------------------------------------
 
 struct MemoryFloorFigures {
@@ -973,6 +1009,7 @@ struct RunFigures {
     StartupFigures startup;
     IdleFigures idle;
     MemoryFloorFigures memory;
+    DeliverableFigures deliverable;
     ReactionFigures agent;
     ReactionFigures work;
     ReactionFigures watch;
@@ -1123,6 +1160,17 @@ void PrintReport(const Options& options, const RunFigures& run) {
     } else {
         PrintRow("idle and load:", "not measured");
     }
+    if (run.deliverable.ran) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%s, %zu modules, %zu threads",
+                      bench::FormatMiB(run.deliverable.workingSet).c_str(),
+                      run.deliverable.modules.size(), run.deliverable.threads);
+        PrintRow("Lumivane.exe after start-up (no panel):", text);
+        if (memory.ran) {
+            PrintRow("its modules beyond the memory floor's:",
+                     ModulesBeyond(run.deliverable.modules, memory.modules));
+        }
+    }
     const StartupFigures& startup = run.startup;
     std::optional<double> firstDecision;
     if (!startup.firstDecisionMs.empty()) {
@@ -1187,9 +1235,10 @@ int wmain(int argc, wchar_t** argv) {
     if (!options) {
         std::fprintf(stderr,
                      "usage: Bench.exe --agent <exe> --refhost <exe> --plugin <dll> --floor <exe> "
-                     "--memory-floor <exe> [--bench-agent <exe>] [--svg <file>] [--quick] "
+                     "--memory-floor <exe> [--bench-agent <exe>] [--deliverable <exe>] "
+                     "[--svg <file>] [--quick] "
                      "[--changes n] [--idle-seconds n] [--events n] [--starts n] [--blocks n] "
-                     "[--phases startup,idle,memory,reaction,work,watch,stages]\n");
+                     "[--phases startup,idle,memory,deliverable,reaction,work,watch,stages]\n");
         return 2;
     }
     if (!PrepareNotebook()) {
@@ -1206,6 +1255,11 @@ int wmain(int argc, wchar_t** argv) {
     if (options->Runs(L"memory")) {
         Progress("memory floor");
         run.memory = MeasureMemoryFloor(*options);
+    }
+    const bool deliverable = options->Runs(L"deliverable") && !options->deliverablePath.empty();
+    if (deliverable) {
+        Progress("the deliverable");
+        run.deliverable = MeasureDeliverable(*options);
     }
     // The agent and its floors take turns, block by block, so that the load of the machine,
     // which changes from minute to minute, weighs on all of them alike.
@@ -1243,7 +1297,7 @@ int wmain(int argc, wchar_t** argv) {
         (!options->Runs(L"startup") ||
          (!run.startup.firstDecisionMs.empty() && run.startup.failed == 0)) &&
         (!options->Runs(L"idle") || run.idle.ran) &&
-        (!options->Runs(L"memory") || run.memory.ran) &&
+        (!options->Runs(L"memory") || run.memory.ran) && (!deliverable || run.deliverable.ran) &&
         (!options->Runs(L"reaction") || (run.agent.ran && run.agent.missed == 0)) &&
         (!options->Runs(L"work") || (run.work.ran && run.work.missed == 0)) &&
         (!options->Runs(L"watch") || (run.watch.ran && run.watch.missed == 0)) &&
