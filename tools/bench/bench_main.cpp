@@ -409,7 +409,8 @@ struct StartupFigures {
     // The agent's fixed sleeps (every Delay of the machine boundary) before each mark.
     std::vector<double> sleepsBeforeDecisionMs;
     std::vector<double> sleepsBeforeLoopMs;
-    std::string sleepsBeforeLoop; // of the last start, each one: "2 + 10 + 1000 ..."
+    std::string sleepsBeforeLoop;           // of the last start, each one: "2 + 10 + 1000 ..."
+    std::vector<double> memoryFloorStartMs; // MemoryFloor.exe's starts between the agent's
     int failed = 0;
 };
 
@@ -430,9 +431,16 @@ double RecordedSleepMs(std::string* list = nullptr) {
 
 // Each start finds the data folder the previous one left, as at a logon; only the log goes,
 // so the first decision line seen is this start's.
+struct MemoryFloorFigures;
+std::optional<double> StartMemoryFloorOnce(const Options& options, MemoryFloorFigures* measure);
+
+// Before each of the agent's starts, one of the memory floor's, so that both meet the same load.
 StartupFigures MeasureStartup(const Options& options) {
     StartupFigures figures;
     for (int i = 0; i < options.starts; ++i) {
+        if (const std::optional<double> floorMs = StartMemoryFloorOnce(options, nullptr)) {
+            figures.memoryFloorStartMs.push_back(*floorMs);
+        }
         (void)DeleteFileW(DataPath(L"OD_Log.txt").c_str());
         simnotebook::ClearRecord();
         AgentProcess agent;
@@ -602,7 +610,7 @@ DeliverableFigures MeasureDeliverable(const Options& options) {
 
 struct MemoryFloorFigures {
     bool ran = false;
-    double startMs = 0; // process start to its window answering, median of the starts
+    double startMs = 0; // process start to its window answering
     size_t threads = 0;
     size_t workingSetStart = 0;
     size_t workingSetAfterEvents = 0;
@@ -624,64 +632,65 @@ HWND FindProcessWindow(const wchar_t* windowClass, DWORD processId) {
     return nullptr;
 }
 
-// MemoryFloor.exe taken through what the agent goes through: started as often as the agent
-// (for the time to its loop), its working set once its loop answers, and again after the same
-// notifications (it hands them to DefWindowProcW).
+// One start of MemoryFloor.exe: the time from process start to its loop answering. With
+// `measure`, its working set, modules and threads once it answers, and its working set again
+// after the agent's notifications (it hands them to DefWindowProcW).
+std::optional<double> StartMemoryFloorOnce(const Options& options, MemoryFloorFigures* measure) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring commandLine = L"\"" + options.memoryFloorPath + L"\"";
+    const double start = NowMs();
+    if (!CreateProcessW(options.memoryFloorPath.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        0, nullptr, nullptr, &startup, &process)) {
+        Progress("cannot start MemoryFloor");
+        return std::nullopt;
+    }
+    UniqueHandle processOwner(process.hProcess);
+    UniqueHandle threadOwner(process.hThread);
+    HWND window = nullptr;
+    const EventSender send = [&window](UINT message, WPARAM wParam, LPARAM lParam) {
+        DWORD_PTR ignored = 0;
+        return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL,
+                                   kFloorSendTimeoutMs, &ignored) != 0;
+    };
+    const bool answered = WaitUntil(
+        [&] {
+            window = FindProcessWindow(kMemoryFloorWindowClass, process.dwProcessId);
+            return window != nullptr && send(WM_NULL, 0, 0);
+        },
+        kStartTimeoutMs, kPollMs);
+    if (!answered) {
+        Progress("MemoryFloor did not answer");
+        TerminateProcess(process.hProcess, 1);
+        return std::nullopt;
+    }
+    const double startMs = NowMs() - start;
+    if (measure != nullptr) {
+        measure->workingSetStart = WorkingSet(process.hProcess);
+        measure->modules = LoadedModules(process.hProcess);
+        measure->threads = ThreadCount(process.dwProcessId);
+        simnotebook::SetDelayScalePercent(kRecordedDelays);
+        for (int event = 0; event < options.events; ++event) {
+            (void)SendMixedEvent(send, event);
+            ++measure->events;
+        }
+        simnotebook::SetACLineStatus(1);
+        simnotebook::SetDelayScalePercent(kRealTimeDelays);
+        measure->workingSetAfterEvents = WorkingSet(process.hProcess);
+    }
+    (void)PostMessageW(window, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.hProcess, kFloorSendTimeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+    }
+    return startMs;
+}
+
 MemoryFloorFigures MeasureMemoryFloor(const Options& options) {
     MemoryFloorFigures figures;
-    std::vector<double> startMs;
-    for (int i = 0; i < options.starts; ++i) {
-        const bool last = i + 1 == options.starts;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        std::wstring commandLine = L"\"" + options.memoryFloorPath + L"\"";
-        const double start = NowMs();
-        if (!CreateProcessW(options.memoryFloorPath.c_str(), &commandLine[0], nullptr, nullptr,
-                            FALSE, 0, nullptr, nullptr, &startup, &process)) {
-            Progress("cannot start MemoryFloor");
-            return figures;
-        }
-        UniqueHandle processOwner(process.hProcess);
-        UniqueHandle threadOwner(process.hThread);
-        HWND window = nullptr;
-        const EventSender send = [&window](UINT message, WPARAM wParam, LPARAM lParam) {
-            DWORD_PTR ignored = 0;
-            return SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL,
-                                       kFloorSendTimeoutMs, &ignored) != 0;
-        };
-        const bool answered = WaitUntil(
-            [&] {
-                window = FindProcessWindow(kMemoryFloorWindowClass, process.dwProcessId);
-                return window != nullptr && send(WM_NULL, 0, 0);
-            },
-            kStartTimeoutMs, kPollMs);
-        if (!answered) {
-            Progress("MemoryFloor did not answer");
-            TerminateProcess(process.hProcess, 1);
-            return figures;
-        }
-        startMs.push_back(NowMs() - start);
-        if (last) {
-            figures.workingSetStart = WorkingSet(process.hProcess);
-            figures.modules = LoadedModules(process.hProcess);
-            figures.threads = ThreadCount(process.dwProcessId);
-            simnotebook::SetDelayScalePercent(kRecordedDelays);
-            for (int event = 0; event < options.events; ++event) {
-                (void)SendMixedEvent(send, event);
-                ++figures.events;
-            }
-            simnotebook::SetACLineStatus(1);
-            simnotebook::SetDelayScalePercent(kRealTimeDelays);
-            figures.workingSetAfterEvents = WorkingSet(process.hProcess);
-        }
-        (void)PostMessageW(window, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(process.hProcess, kFloorSendTimeoutMs) != WAIT_OBJECT_0) {
-            TerminateProcess(process.hProcess, 1);
-        }
-    }
-    figures.startMs = bench::Summarize(startMs).median;
-    figures.ran = !startMs.empty();
+    const std::optional<double> startMs = StartMemoryFloorOnce(options, &figures);
+    figures.startMs = startMs.value_or(0);
+    figures.ran = startMs.has_value();
     return figures;
 }
 
@@ -1193,9 +1202,15 @@ void PrintReport(const Options& options, const RunFigures& run) {
     } else {
         PrintRow("start-up:", "not measured");
     }
-    if (memory.ran) {
-        PrintRow("memory floor, start to its loop answering:",
-                 "median " + bench::FormatMs(memory.startMs));
+    if (!startup.memoryFloorStartMs.empty()) {
+        const bench::Summary floor = bench::Summarize(startup.memoryFloorStartMs);
+        PrintRow(("memory floor, start to its loop, " + std::to_string(floor.count) + " starts:")
+                     .c_str(),
+                 "median " + bench::FormatMs(floor.median) + " (min " + bench::FormatMs(floor.min) +
+                     ", max " + bench::FormatMs(floor.max) +
+                     "), each just before one of the agent's");
+    } else if (memory.ran) {
+        PrintRow("memory floor, start to its loop answering:", bench::FormatMs(memory.startMs));
     }
     // For scripts: always the last line, in this form.
     auto figure = [](const std::optional<double>& value, const char* format) {
