@@ -9,6 +9,7 @@
 #include "agent/panel/refresh_rate.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
+#include "agent/state/time_marks.h"
 
 namespace {
 
@@ -64,7 +65,9 @@ ODDecision DecideOverdrive(const std::wstring& choice, unsigned acLineStatus, in
                 L"txt file OD status not match."};
 }
 
-std::wstring Detect_Notify_Fn() {
+namespace {
+
+std::wstring RunDecisionCycle(const std::wstring* choiceJustRead) {
     AgentLock lock;
 
     SYSTEM_POWER_STATUS power = {};
@@ -74,7 +77,7 @@ std::wstring Detect_Notify_Fn() {
     }
     WriteLog(L"Detect_Notify_Fn: Power Status = " + NumberText(ac));
 
-    std::wstring choice = OD_OnOff();
+    std::wstring choice = choiceJustRead != nullptr ? LogODChoice(*choiceJustRead) : OD_OnOff();
     WriteLog(L"Detect_Notify_Fn: TXT file OD Status = " + choice);
 
     int rate = static_cast<int>(GetPanelDisplayMode().frequency);
@@ -82,7 +85,9 @@ std::wstring Detect_Notify_Fn() {
 
     ODDecision decision = DecideOverdrive(choice, ac, rate, detectEDID);
     WriteLog(decision.logLine);
+    MarkTime(TimeMark::Decided);
     std::wstring answer = Notify_BIOS_SetOD(decision.biosRequest);
+    MarkTime(TimeMark::BIOSAnswered);
     const bool switched = SwitchSucceeded(answer);
     std::wstring icon = decision.iconValue;
     if (!switched) {
@@ -107,4 +112,14 @@ std::wstring Detect_Notify_Fn() {
         WriteLog(L"Detect_Notify_Fn: Error, can't set OD Off");
     }
     return choice;
+}
+
+} // namespace
+
+std::wstring Detect_Notify_Fn() {
+    return RunDecisionCycle(nullptr);
+}
+
+std::wstring Detect_Notify_Fn(const std::wstring& choiceJustRead) {
+    return RunDecisionCycle(&choiceJustRead);
 }

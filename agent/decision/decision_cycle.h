@@ -8,6 +8,9 @@
 // from OD_Result.txt, which it also keeps in lastCycleChoice (empty when the BIOS switch
 // failed) for the folder watcher.
 std::wstring Detect_Notify_Fn();
+// The same cycle for a caller that has just read the choice under the lock (the folder
+// watcher): it logs that value as its own read would and spares reading the file again.
+std::wstring Detect_Notify_Fn(const std::wstring& choiceJustRead);
 
 // The decision table, pure: which row inputs select.
 struct ODDecision {

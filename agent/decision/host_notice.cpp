@@ -4,6 +4,7 @@
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/state/agent_state.h"
+#include "agent/state/time_marks.h"
 
 #include <windows.h>
 
@@ -19,6 +20,7 @@ void Notify_Helmbay_ODIcon(const std::wstring& OD_Status) {
         // The host still hears of the change; it reads whatever Icon.txt holds.
         WriteLog(L"Notify_Helmbay_ODIcon: cannot write " + iconPath);
     }
+    MarkTime(TimeMark::IconWritten);
     const bool changed = temp_OD_Icon != OD_Status;
     // Set before the broadcast: a cycle nested inside it (the sending thread answers sent
     // messages) must find this value, and its own must not be overwritten afterwards.
@@ -46,9 +48,11 @@ void SendModeChangeMessage(const std::wstring& text) {
         // lParam carries the icon value itself: an address inside the agent would mean
         // nothing to the receivers and would disclose the agent's memory layout.
         LPARAM iconValue = static_cast<LPARAM>(std::wcstoul(text.c_str(), nullptr, 16));
+        MarkTime(TimeMark::NoticeSending);
         LRESULT result =
             SendMessageTimeoutW(HWND_BROADCAST, modeChangeMessage, kModeChangeWParam, iconValue,
                                 SMTO_ABORTIFHUNG, kModeChangeTimeoutMs, nullptr);
+        MarkTime(TimeMark::NoticeSent);
         WriteLog(L"SendMessageTimeout Result= " + NumberText(static_cast<long long>(result)));
     } catch (const std::exception& e) {
         WriteLog(ToWide(e.what()));

@@ -9,6 +9,7 @@
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
 #include "agent/state/console_session.h"
+#include "agent/state/time_marks.h"
 
 #include <cstdio>
 #include <cstring>
@@ -70,22 +71,27 @@ void fsWatcher_OD_Result_Changed() {
     }
     AgentLock lock;
     WriteLog(L"fsWatcher_OD_Result_Changed ++");
+    std::wstring checked; // what the duplicate check read, when it ran
     if (skipNextODResultChange) {
         skipNextODResultChange = false;
         // The expected duplicate of a rewrite already handled: only counted. A notice that
         // finds another value than the last cycle read is a real change and is handled.
-        if (ReadODChoice() == lastCycleChoice) {
+        checked = ReadODChoice();
+        if (checked == lastCycleChoice) {
             return;
         }
     }
     WriteLog(DataFilePath(kODResultFileName) + L" is changed");
-    std::wstring value = OD_OnOff();
+    // The check has just read the file: a second read would only cost time (a value written
+    // meanwhile brings its own notice, which is handled).
+    std::wstring value = checked.empty() ? OD_OnOff() : LogODChoice(checked);
+    MarkTime(TimeMark::ChoiceRead);
     // Compared with what the last cycle read, not with appliedODStatus: the applied state is
     // the agent's decision ("0" on battery with the choice "1"), so comparing with it would
     // take a real change of choice for a duplicate.
     if (value != lastCycleChoice) {
         if (PanelTakesDecisions()) {
-            (void)Detect_Notify_Fn();
+            (void)Detect_Notify_Fn(value);
         }
         skipNextODResultChange = true;
         return;
@@ -308,6 +314,7 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
         if (error == ERROR_INVALID_HANDLE) {
             break;
         }
+        MarkTime(TimeMark::FolderNotice);
         if (bytes == 0) {
             HandleLostChanges();
             continue;

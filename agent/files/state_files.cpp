@@ -182,7 +182,10 @@ std::wstring ReadODChoice() {
 }
 
 std::wstring OD_OnOff() {
-    std::wstring value = ReadODChoice();
+    return LogODChoice(ReadODChoice());
+}
+
+std::wstring LogODChoice(const std::wstring& value) {
     WriteLog(L"OD_OnOff " + value);
     return value;
 }

@@ -55,3 +55,5 @@ void PrepareDataFolder();
 // since the plug-in may be between truncation and write. ReadODChoice does not log.
 std::wstring ReadODChoice();
 std::wstring OD_OnOff();
+// OD_OnOff for a value the caller has just read with ReadODChoice: logs it the same way.
+std::wstring LogODChoice(const std::wstring& value);

@@ -107,11 +107,28 @@ bool RegisterSessionNotification(HWND window) {
     return ::WTSRegisterSessionNotification(window, NOTIFY_FOR_ALL_SESSIONS) != FALSE;
 }
 
+// The configuration-manager library is loaded for the call and released after it: most
+// notebooks never need it, and imported it would weigh on the agent's memory, with what it
+// loads, for the whole session.
 void ReenumerateDeviceTree() {
-    DEVINST root = 0;
-    if (CM_Locate_DevNodeW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS) {
-        (void)CM_Reenumerate_DevNode(root, CM_REENUMERATE_ASYNCHRONOUS);
+    using LocateDevNode = CONFIGRET(WINAPI*)(PDEVINST, DEVINSTID_W, ULONG);
+    using ReenumerateDevNode = CONFIGRET(WINAPI*)(DEVINST, ULONG);
+    // From the system folder only: a file of that name beside the agent must not be run.
+    HMODULE library = LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (library == nullptr) {
+        return;
     }
+    auto locate = reinterpret_cast<LocateDevNode>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "CM_Locate_DevNodeW")));
+    auto reenumerate = reinterpret_cast<ReenumerateDevNode>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "CM_Reenumerate_DevNode")));
+    DEVINST root = 0;
+    if (locate != nullptr && reenumerate != nullptr &&
+        locate(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS) {
+        // Asynchronous: the platform does the work after the call returns, so the library may go.
+        (void)reenumerate(root, CM_REENUMERATE_ASYNCHRONOUS);
+    }
+    FreeLibrary(library);
 }
 
 void Delay(DWORD milliseconds) {

@@ -11,6 +11,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <dbt.h>
+
 #include <vector>
 
 namespace e2e {

@@ -20,6 +20,8 @@ Summary Summarize(std::vector<double> samples);
 
 // Milliseconds since an arbitrary start, from the performance counter.
 double NowMs();
+// A performance-counter value (of any process of the machine) on the scale of NowMs.
+double CounterMs(long long counter);
 
 // "12.3 ms" with one decimal below 100 ms, none above.
 std::string FormatMs(double milliseconds);

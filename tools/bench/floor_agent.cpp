@@ -1,9 +1,15 @@
-// FloorAgent: the least a program can do to tell the host of a new overdrive choice, as the
-// floor the agent's reaction time is set against. It watches the data folder for a change of
-// OD_Result.txt and broadcasts "NOTIFY_GC_MODECHANGE" as the agent does, with nothing in
-// between: no log, no BIOS, no lock, no icon file.
+// FloorAgent: the floors the agent's reaction time is set against. It watches the data folder
+// for a change of OD_Result.txt and broadcasts "NOTIFY_GC_MODECHANGE" as the agent does.
 //
-//   FloorAgent.exe      prints "ready" once the watch is armed; ends on "quit" or end of input
+//   FloorAgent.exe          the watch floor: nothing between the read and the broadcast
+//   FloorAgent.exe --work   the work floor: the input and output the agent needs for one change,
+//                           and nothing else - its log lines (written by the agent's own log
+//                           function), the read of the choice, the power source and the
+//                           panel's current mode through the same machine boundary, the BIOS's
+//                           status and set requests through the same driver, Icon.txt, one
+//                           broadcast
+//
+// Either prints "ready" once the watch is armed and ends on "quit" or end of input.
 //
 // lParam carries the value read from OD_Result.txt, and a value is broadcast only when it differs
 // from the one before: the plug-in's rewrite reaches the folder as more than one modification
@@ -11,6 +17,11 @@
 // The watch is overlapped so it is armed before "ready" is printed; changes made while a
 // broadcast runs are kept by the platform for the next read.
 
+#include "agent/bios/acpi_channel.h"
+#include "agent/files/state_files.h"
+#include "agent/log/log.h"
+#include "agent/log/text.h"
+#include "agent/machine/machine.h"
 #include "common/fixed_paths.h"
 
 #include <windows.h>
@@ -31,6 +42,7 @@ constexpr UINT kBroadcastTimeoutMs = 5000;
 constexpr DWORD kNotifyBufferSize = 4096;
 constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
 constexpr int kExitFailed = 2;
+constexpr size_t kChoiceMaxChars = 3;
 
 // Offsets inside a FILE_NOTIFY_INFORMATION record; read by offset, the buffer holds bytes.
 constexpr DWORD kNextOffsetField = 0;
@@ -71,6 +83,47 @@ bool BatchTouchesChoice(const BYTE* buffer, DWORD byteCount) {
         offset += next;
     }
     return false;
+}
+
+// The work of one change after the read, in the agent's order: its log lines (same texts, so the
+// same lengths), the power source, the panel's current mode (the first adapter, its first
+// monitor, which names the panel, and the adapter's mode: where the simulated notebook has the
+// panel), the BIOS's status and set, Icon.txt, the broadcast. The floor knows the panel runs at
+// 144 Hz on AC, so the icon value is the choice itself.
+void DoAgentWork(const std::string& value, const std::string& lastValue, UINT modeChangeMessage) {
+    const std::wstring choice = ToWide(value);
+    SYSTEM_POWER_STATUS power = {};
+    (void)machine::GetPowerStatus(&power);
+    WriteLog(L"Detect_Notify_Fn: Power Status = " + NumberText(power.ACLineStatus));
+    WriteLog(L"OD_OnOff " + choice);
+    WriteLog(L"Detect_Notify_Fn: TXT file OD Status = " + choice);
+    DISPLAY_DEVICEW adapter = {};
+    DISPLAY_DEVICEW monitor = {};
+    DEVMODEW mode = {};
+    if (machine::ReadDisplayDevice(nullptr, 0, &adapter) &&
+        machine::ReadDisplayDevice(adapter.DeviceName, 0, &monitor)) {
+        (void)machine::ReadDisplayMode(adapter.DeviceName, ENUM_CURRENT_SETTINGS, &mode);
+    }
+    const std::wstring rate = NumberText(mode.dmDisplayFrequency);
+    WriteLog(L"Detect_Notify_Fn: Now Refresh Rate = " + rate);
+    WriteLog(L"Detect_Notify_Fn: " + std::wstring(L"EDID0123") +
+             L", Power Status is AC mode, Now Refresh Rate: " + rate + L" Hz");
+    uint32_t status = 0;
+    uint32_t answer = 0;
+    if (InitializeZVKACPIDevice()) {
+        (void)GetDeviceStatus(kOverdriveDevice, &status);
+        (void)SetDeviceState(value == "1" ? 1 : 0, &answer);
+    }
+    (void)CloseZVKACPIDevice();
+    WriteLog(L"Notify_Helmbay_ODIcon: temp_OD_Icon: " + ToWide(lastValue) + L", OD_Status: " +
+             choice);
+    (void)WriteStateValue(DataFilePath(kIconFileName), choice);
+    WriteLog(L"Send Message to Helmbay");
+    DWORD_PTR ignored = 0;
+    const LRESULT result = SendMessageTimeoutW(HWND_BROADCAST, modeChangeMessage, kNoticeWParam,
+                                               static_cast<LPARAM>(std::atoi(value.c_str())),
+                                               SMTO_ABORTIFHUNG, kBroadcastTimeoutMs, &ignored);
+    WriteLog(L"SendMessageTimeout Result= " + NumberText(static_cast<long long>(result)));
 }
 
 // The first word of the choice file; empty while the writer is between truncation and write.
@@ -126,7 +179,8 @@ int Fail(const char* what) {
 
 } // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
+    const bool work = argc > 1 && std::wstring(argv[1]) == L"--work";
     const UINT modeChangeMessage = RegisterWindowMessageW(kModeChangeMessageName);
     if (modeChangeMessage == 0) {
         return Fail("RegisterWindowMessageW");
@@ -168,6 +222,19 @@ int wmain() {
             return Fail("ReadDirectoryChangesW");
         }
         if (!touched) {
+            continue;
+        }
+        if (work) {
+            // Every notice costs the agent a log line and a read, the same one it uses.
+            WriteLog(L"fsWatcher_OD_Result_Changed ++");
+            const FileToken read = ReadFileToken(DataFilePath(kODResultFileName), kChoiceMaxChars);
+            if (!read.hasToken || read.token == lastValue) {
+                continue;
+            }
+            WriteLog(DataFilePath(kODResultFileName) + L" is changed");
+            WriteLog(L"OD_OnOff " + ToWide(read.token));
+            DoAgentWork(read.token, lastValue, modeChangeMessage);
+            lastValue = read.token;
             continue;
         }
         const std::string value = ReadChoice();
