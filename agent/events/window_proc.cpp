@@ -140,7 +140,7 @@ void OnConsoleRegained() {
     if (!ActsForConsole(L"OnConsoleRegained")) {
         return;
     }
-    WriteLog(L"OnConsoleRegained: session " + std::to_wstring(machine::ReadOwnSessionId()) +
+    WriteLog(L"OnConsoleRegained: session " + std::to_wstring(ReadOwnSessionId()) +
              L" is the console session");
     isSuspended = false;
     SYSTEM_POWER_STATUS power = {};
@@ -183,7 +183,7 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 // Events arrive for every session of the machine; the lock state kept is this session's own.
 // An own session that cannot be read takes every event as its own, as the agent always did.
 void OnSessionChange(WPARAM event, DWORD session) {
-    const DWORD own = machine::ReadOwnSessionId();
+    const DWORD own = ReadOwnSessionId();
     const bool ownSession = own == machine::kNoSession || session == own;
     switch (event) {
     case WTS_SESSION_LOGON:

@@ -60,11 +60,10 @@ void ReenumerateDeviceTree();
 // Sleep.
 void Delay(DWORD milliseconds);
 
-// The agent acts only for the person at the screen: ProcessIdToSessionId of this process, and
-// WTSGetActiveConsoleSessionId. kNoSession when the own session cannot be read, or while no
-// session is attached to the console (during a switch of users).
+// The agent acts only for the person at the screen: WTSGetActiveConsoleSessionId, or kNoSession
+// while no session is attached to the console (during a switch of users). The agent's own
+// session is no machine fact to simulate: ReadOwnSessionId (console_session.h) reads it.
 constexpr DWORD kNoSession = 0xFFFFFFFF;
-DWORD ReadOwnSessionId();
 DWORD ReadConsoleSessionId();
 
 } // namespace machine

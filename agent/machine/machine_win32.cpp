@@ -135,14 +135,6 @@ void Delay(DWORD milliseconds) {
     Sleep(milliseconds);
 }
 
-DWORD ReadOwnSessionId() {
-    DWORD session = kNoSession;
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
-        return kNoSession;
-    }
-    return session;
-}
-
 DWORD ReadConsoleSessionId() {
     return WTSGetActiveConsoleSessionId();
 }

@@ -13,13 +13,18 @@ std::wstring SessionText(DWORD session) {
 
 } // namespace
 
+DWORD ReadOwnSessionId() {
+    DWORD session = machine::kNoSession;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : machine::kNoSession;
+}
+
 bool IsConsoleSession() {
-    const DWORD own = machine::ReadOwnSessionId();
+    const DWORD own = ReadOwnSessionId();
     return own == machine::kNoSession || own == machine::ReadConsoleSessionId();
 }
 
 bool ActsForConsole(const wchar_t* what) {
-    const DWORD own = machine::ReadOwnSessionId();
+    const DWORD own = ReadOwnSessionId();
     if (own == machine::kNoSession) {
         return true;
     }

@@ -4,6 +4,11 @@
 // alone until their session is the console again.
 #pragma once
 
+#include <windows.h>
+
+// ProcessIdToSessionId of this process; machine::kNoSession when it cannot be read.
+DWORD ReadOwnSessionId();
+
 // True when this process's session is the active console session. A session that cannot be
 // read counts as the console: one user at one console must never lose the agent.
 bool IsConsoleSession();

@@ -253,21 +253,15 @@ bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
     return true;
 }
 
-DWORD ReadOwnSessionId() {
-    DWORD session = kNoSession;
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
-        return kNoSession;
-    }
-    return session;
-}
-
-// The platform has one session under Wine: another user at the screen is the simulator's word.
+// The platform has one session under Wine: another user at the screen is the simulator's word;
+// by default the asking process's own session is the console.
 DWORD ReadConsoleSessionId() {
     uint32_t session = 0;
     if (simnotebook::GetConsoleSession(&session)) {
         return session;
     }
-    return ReadOwnSessionId();
+    DWORD own = kNoSession;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &own) ? own : kNoSession;
 }
 
 bool RegisterSessionNotification(HWND window) {
