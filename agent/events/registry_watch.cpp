@@ -2,6 +2,7 @@
 
 #include "agent/log/log.h"
 #include "common/owners.h"
+#include "common/thread_stack.h"
 #include "agent/state/agent_state.h"
 
 #include <string>
@@ -73,6 +74,8 @@ void WatchRefreshFlag(HKEY key, HANDLE changed, HWND window, uint32_t (*readFlag
 }
 
 DWORD WINAPI RegistryWatchThread(LPVOID window) {
+    // The thread waits for the whole run in a few small frames.
+    ReleaseStackBelowFrame();
     UniqueKey key;
     const LSTATUS opened =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_NOTIFY, key.Put());

@@ -19,6 +19,7 @@
 #include "agent/panel/refresh_rate.h"
 #include "common/data_folder.h"
 #include "common/owners.h"
+#include "common/thread_stack.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
@@ -257,6 +258,9 @@ int RunAgent(HINSTANCE instance) {
         RestoreAtStart();
     }
     ScheduleStartRetries(window);
+    // Start-up's deeper calls (the panel's identification above all) are over; the loop and
+    // its handlers need far less of the stack.
+    ReleaseStackBelowFrame();
     return RunMessageLoop(window, accelerators);
 }
 

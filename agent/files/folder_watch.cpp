@@ -6,6 +6,7 @@
 #include "agent/log/text.h"
 #include "common/data_folder.h"
 #include "common/owners.h"
+#include "common/thread_stack.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
 #include "agent/state/console_session.h"
@@ -260,6 +261,8 @@ HANDLE WaitForRealDataFolder() {
 } // namespace
 
 DWORD WINAPI WatchDataFolder(LPVOID) {
+    // The thread waits for the whole run; only a decision cycle reaches deeper, for a moment.
+    ReleaseStackBelowFrame();
     // DWORD-aligned, as the platform asks of the buffer.
     alignas(DWORD) BYTE buffer[kNotifyBufferSize] = {};
 

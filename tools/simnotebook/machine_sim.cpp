@@ -9,6 +9,7 @@
 // current value, sent from another thread. Armed by a test, a mode change also brings a power
 // change, delivered the same way inside the call: a charger that bounces during a rate switch.
 #include "agent/machine/machine.h"
+#include "common/thread_stack.h"
 
 #include "tools/simnotebook/simnotebook.h"
 
@@ -102,6 +103,9 @@ DWORD WINAPI SendSettingNotice(void* parameter) {
     // Returns once the window has handled it, or at once when the window is gone.
     (void)SendMessageW(notice->window, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
                        reinterpret_cast<LPARAM>(notice->broadcast.data()));
+    // Wine keeps an ended thread's stack until another thread ends; the system thread that
+    // sends this on a notebook is not the agent's, so its pages must not count as the agent's.
+    ReleaseStackBelowFrame();
     return 0;
 }
 
