@@ -24,19 +24,17 @@ inline void ReleaseStackBelowFrame() {
         return;
     }
     const uintptr_t end = (here - kStackKeptBelowFrame) & ~(kStackPageSize - 1);
+    ULONG_PTR lowest = 0;
+    ULONG_PTR highest = 0;
+    GetCurrentThreadStackLimits(&lowest, &highest);
+    // Up from the bottom of the reservation past what is not committed and writable (the
+    // reserved pages and the guard page on Windows, Wine's two guard pages) to the run of
+    // committed pages that reaches up through this frame.
+    uintptr_t first = lowest;
     MEMORY_BASIC_INFORMATION run = {};
-    if (VirtualQuery(const_cast<char*>(&frameMarker), &run, sizeof run) == 0) {
-        return;
-    }
-    const void* stack = run.AllocationBase;
-    // Down through the committed, writable pages of this stack: on Windows they end at the
-    // guard page, under Wine near the bottom of the reservation.
-    uintptr_t first = end;
-    while (first > kStackPageSize &&
-           VirtualQuery(reinterpret_cast<void*>(first - 1), &run, sizeof run) != 0 &&
-           run.AllocationBase == stack && run.State == MEM_COMMIT &&
-           run.Protect == PAGE_READWRITE) {
-        first = reinterpret_cast<uintptr_t>(run.BaseAddress);
+    while (first < end && VirtualQuery(reinterpret_cast<void*>(first), &run, sizeof run) != 0 &&
+           (run.State != MEM_COMMIT || run.Protect != PAGE_READWRITE)) {
+        first = reinterpret_cast<uintptr_t>(run.BaseAddress) + run.RegionSize;
     }
     if (first < end) {
         // A failure only leaves the pages where they are.
