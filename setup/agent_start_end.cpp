@@ -6,8 +6,10 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <vector>
 
 namespace {
@@ -17,6 +19,12 @@ constexpr UINT kEndedAgentExitCode = 9;
 // How long one ended agent may take to go. TerminateProcess only starts the end, and Windows
 // refuses to delete a program file while its process still has it mapped.
 constexpr DWORD kAgentEndTimeoutMs = 5000;
+const wchar_t kSessionsKey[] = L"SOFTWARE\\ZAVIK\\Lumivane";
+const wchar_t kSessionsValue[] = L"AgentSessions";
+// The product's registry lives in the 32-bit view, like the rest of its keys.
+constexpr REGSAM kSessionsView = KEY_WOW64_32KEY;
+// More sessions than a machine has users logged on; a longer record is not ours.
+constexpr DWORD kMaxSessionsBytes = 64 * 1024;
 // Longest path the platform hands out, so that a long install path is seen whole rather than
 // cut at MAX_PATH and then mistaken for a shorter one.
 constexpr DWORD kLongestModulePath = 32768;
@@ -43,9 +51,14 @@ DWORD EndAgentProcess(DWORD processId) {
     return waited == WAIT_TIMEOUT ? static_cast<DWORD>(WAIT_TIMEOUT) : GetLastError();
 }
 
-} // namespace
+void AddSession(std::vector<DWORD>& sessions, DWORD session) {
+    if (std::find(sessions.begin(), sessions.end(), session) == sessions.end()) {
+        sessions.push_back(session);
+    }
+}
 
-void EndAgentProcesses() {
+// Calls visit with the process id of every process named "Lumivane.exe".
+template <typename Visit> void ForEachAgentProcess(Visit visit) {
     UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
     if (!snapshot.Valid()) {
         return;
@@ -55,16 +68,106 @@ void EndAgentProcesses() {
     for (BOOL found = Process32FirstW(snapshot.Get(), &entry); found;
          found = Process32NextW(snapshot.Get(), &entry)) {
         // Name only and case-sensitive: the agent is always started under this exact name.
-        if (wcscmp(entry.szExeFile, kAgentFileName) != 0) {
-            continue;
-        }
-        const DWORD error = EndAgentProcess(entry.th32ProcessID);
-        // The installer's log is where an engineer looks when the program file stays behind.
-        if (error != ERROR_SUCCESS) {
-            printf("Could not end Lumivane.exe process %lu (error %lu).\n", entry.th32ProcessID,
-                   error);
+        if (wcscmp(entry.szExeFile, kAgentFileName) == 0) {
+            visit(entry.th32ProcessID);
         }
     }
+}
+
+} // namespace
+
+std::vector<DWORD> EndAgentProcesses() {
+    std::vector<DWORD> sessions;
+    ForEachAgentProcess([&sessions](DWORD processId) {
+        DWORD session = 0;
+        const bool sessionKnown = ProcessIdToSessionId(processId, &session) != FALSE;
+        const DWORD error = EndAgentProcess(processId);
+        // The installer's log is where an engineer looks when the program file stays behind.
+        if (error != ERROR_SUCCESS) {
+            printf("Could not end Lumivane.exe process %lu (error %lu).\n", processId, error);
+        } else if (sessionKnown) {
+            AddSession(sessions, session);
+        }
+    });
+    return sessions;
+}
+
+bool AgentRunsInSession(DWORD session) {
+    bool found = false;
+    ForEachAgentProcess([&](DWORD processId) {
+        DWORD processSession = 0;
+        if (ProcessIdToSessionId(processId, &processSession) && processSession == session) {
+            found = true;
+        }
+    });
+    return found;
+}
+
+bool RememberAgentSessions(const std::vector<DWORD>& sessions) {
+    std::vector<DWORD> all = TakeRememberedAgentSessions();
+    for (DWORD session : sessions) {
+        AddSession(all, session);
+    }
+    if (all.empty()) {
+        return true;
+    }
+    std::wstring record;
+    for (DWORD session : all) {
+        record += std::to_wstring(session);
+        record.push_back(L'\0');
+    }
+    record.push_back(L'\0');
+    HKEY opened = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, 0, nullptr, 0,
+                                     KEY_SET_VALUE | kSessionsView, nullptr, &opened, nullptr);
+    UniqueKey key(opened);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(key.Get(), kSessionsValue, 0, REG_MULTI_SZ,
+                                reinterpret_cast<const BYTE*>(record.data()),
+                                static_cast<DWORD>(record.size() * sizeof(wchar_t)));
+    }
+    if (status != ERROR_SUCCESS) {
+        printf("The sessions of the ended agents were not recorded (error %ld); their users' "
+               "agents start at their next logon.\n",
+               static_cast<long>(status));
+        return false;
+    }
+    return true;
+}
+
+std::vector<DWORD> TakeRememberedAgentSessions() {
+    std::vector<DWORD> sessions;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE | kSessionsView, &opened) != ERROR_SUCCESS) {
+        return sessions;
+    }
+    UniqueKey key(opened);
+    std::vector<wchar_t> record(kMaxSessionsBytes / sizeof(wchar_t) + 2, L'\0');
+    DWORD size = kMaxSessionsBytes;
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(key.Get(), kSessionsValue, nullptr, &type,
+                         reinterpret_cast<BYTE*>(record.data()), &size) == ERROR_SUCCESS &&
+        type == REG_MULTI_SZ) {
+        // Each entry is a session number in decimal; anything else is skipped.
+        for (const wchar_t* entry = record.data(); *entry != L'\0'; entry += wcslen(entry) + 1) {
+            wchar_t* end = nullptr;
+            const unsigned long session = wcstoul(entry, &end, 10);
+            if (end != entry && *end == L'\0' && iswdigit(entry[0])) {
+                AddSession(sessions, static_cast<DWORD>(session));
+            }
+        }
+    }
+    (void)RegDeleteValueW(key.Get(), kSessionsValue);
+    DWORD subKeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+        subKeys == 0 && values == 0) {
+        key.Reset();
+        (void)RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, kSessionsView, 0);
+    }
+    return sessions;
 }
 
 DWORD StartAgent(const std::wstring& agentPath) {

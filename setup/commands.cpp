@@ -63,7 +63,9 @@ void RunUninstall(const wchar_t* folder) {
     }
     wprintf(L"Path: %ls\n", agentPath.c_str());
     // The agent goes first: its program file cannot be deleted while it runs.
-    EndAgentProcesses();
+    (void)EndAgentProcesses();
+    // Nothing is started again after a removal.
+    (void)TakeRememberedAgentSessions();
     (void)RegisterLogonTask(TaskMode::Uninstall, agentPath.c_str());
     // Without a named folder the sweep would fall on the current folder: it is left out.
     if (folder[0] != L'\0') {
@@ -72,11 +74,28 @@ void RunUninstall(const wchar_t* folder) {
     RemoveLastStateFiles();
 }
 
-// Ends the running agents and nothing else: the installer replaces their program file during a
-// repair or an upgrade and starts the new one with /Commit afterwards.
+// Ends the running agents of every session and remembers their sessions: the installer
+// replaces their program file during a repair or an upgrade, and "/Restart" starts the new one
+// in each of those sessions afterwards.
 void RunStop() {
     printf("Stop Setup\n");
-    EndAgentProcesses();
+    (void)RememberAgentSessions(EndAgentProcesses());
+}
+
+// Runs the logon task in every session whose agent "/Stop" ended, so that each user has an
+// agent again, with the rights the task gives it, not only the user who repaired.
+void RunRestart() {
+    printf("Restart Setup\n");
+    for (DWORD session : TakeRememberedAgentSessions()) {
+        // An agent in session 0 serves nobody's screen; one that runs already is enough.
+        if (session == kServicesSession || AgentRunsInSession(session)) {
+            continue;
+        }
+        if (RunLogonTask(session) == TaskRun::NotRegistered) {
+            printf("No logon task is registered; Lumivane.exe is not started in session %lu.\n",
+                   session);
+        }
+    }
 }
 
 void RunCommit() {
@@ -84,11 +103,27 @@ void RunCommit() {
     // An agent in session 0 would serve nobody's screen and compete with the user's agent
     // until the next reboot; the user's logon starts the right one.
     DWORD session = 0;
-    if (ReadOwnSessionId(&session) && session == kServicesSession) {
+    if (!ReadOwnSessionId(&session)) {
+        printf("The session of this process is unknown; the logon task starts Lumivane.exe at "
+               "the next logon.\n");
+        return;
+    }
+    if (session == kServicesSession) {
         printf("Lumivane.exe is not started in session 0; the logon task starts it at the next "
                "logon.\n");
         return;
     }
+    if (AgentRunsInSession(session)) {
+        printf("Lumivane.exe already runs in this session.\n");
+        return;
+    }
+    // As the logon task starts it, elevated where the task is: this tool runs with the
+    // installing user's filtered token, which could not write the product's machine-wide values.
+    const TaskRun run = RunLogonTask(session);
+    if (run != TaskRun::NotRegistered) {
+        return;
+    }
+    printf("No logon task is registered; Lumivane.exe is started directly.\n");
     // The agent beside this tool, by its full path: the platform's search for a bare name
     // would also look in the current folder.
     const std::wstring folder = OwnProgramFolder();
@@ -117,6 +152,8 @@ int RunSetupCommand(int argc, wchar_t** argv) {
         return RunInstall(folder);
     } else if (_wcsicmp(command, L"/Stop") == 0) {
         RunStop();
+    } else if (_wcsicmp(command, L"/Restart") == 0) {
+        RunRestart();
     } else if (_wcsicmp(command, L"/Uninstall") == 0) {
         RunUninstall(folder);
     } else if (_wcsicmp(command, L"/Commit") == 0) {

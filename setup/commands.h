@@ -1,5 +1,5 @@
-// The setup tool's command line: "/Install", "/Uninstall", "/Commit" or "/Stop", then optionally
-// the install folder written with a trailing backslash.
+// The setup tool's command line: "/Install", "/Uninstall", "/Commit", "/Stop" or "/Restart",
+// then optionally the install folder written with a trailing backslash.
 #pragma once
 
 // Runs the command named by argv[1]; returns the process exit code: -1 without a command, 1 when

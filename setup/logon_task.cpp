@@ -184,6 +184,29 @@ bool RegisterTask(ITaskFolder* rootFolder, ComPtr<ITaskService>& service,
     return true;
 }
 
+// The service, connected, and its root folder; false after printing why not. The caller holds
+// the COM initialisation for as long as it holds the two.
+bool OpenRootFolder(ComPtr<ITaskService>& service, ComPtr<ITaskFolder>& rootFolder) {
+    HRESULT hr = CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                  kIidTaskService, service.PutVoid());
+    if (FAILED(hr)) {
+        printf("Failed to create an instance of ITaskService: %ld\n", hr);
+        return false;
+    }
+    // Empty variants: this machine, the current user, no domain, no password.
+    hr = service->Connect(Variant().Get(), Variant().Get(), Variant().Get(), Variant().Get());
+    if (FAILED(hr)) {
+        printf("ITaskService::Connect failed: %ld\n", hr);
+        return false;
+    }
+    hr = service->GetFolder(Bstr(kRootFolder).Get(), rootFolder.Put());
+    if (FAILED(hr)) {
+        printf("Cannot get Root Folder pointer: %ld\n", hr);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool RegisterLogonTask(TaskMode mode, const wchar_t* agentPath) {
@@ -205,24 +228,8 @@ bool RegisterLogonTask(TaskMode mode, const wchar_t* agentPath) {
     wmemcpy(path, agentPath, wcslen(agentPath) + 1);
 
     ComPtr<ITaskService> service;
-    HRESULT hr = CoCreateInstance(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
-                                  kIidTaskService, service.PutVoid());
-    if (FAILED(hr)) {
-        printf("Failed to create an instance of ITaskService: %ld\n", hr);
-        return false;
-    }
-
-    // Empty variants: this machine, the current user, no domain, no password.
-    hr = service->Connect(Variant().Get(), Variant().Get(), Variant().Get(), Variant().Get());
-    if (FAILED(hr)) {
-        printf("ITaskService::Connect failed: %ld\n", hr);
-        return false;
-    }
-
     ComPtr<ITaskFolder> rootFolder;
-    hr = service->GetFolder(Bstr(kRootFolder).Get(), rootFolder.Put());
-    if (FAILED(hr)) {
-        printf("Cannot get Root Folder pointer: %ld\n", hr);
+    if (!OpenRootFolder(service, rootFolder)) {
         return false;
     }
 
@@ -234,4 +241,37 @@ bool RegisterLogonTask(TaskMode mode, const wchar_t* agentPath) {
         return true;
     }
     return RegisterTask(rootFolder.Get(), service, path);
+}
+
+TaskRun RunLogonTask(DWORD session) {
+    ComInitialization com = InitializeCom();
+    if (FAILED(com.Result())) {
+        printf("AgingScheduler: CoInitialize failed: %ld\n", com.Result());
+        return TaskRun::Failed;
+    }
+    ComPtr<ITaskService> service;
+    ComPtr<ITaskFolder> rootFolder;
+    if (!OpenRootFolder(service, rootFolder)) {
+        return TaskRun::Failed;
+    }
+    ComPtr<IRegisteredTask> task;
+    HRESULT hr = rootFolder->GetTask(Bstr(kTaskName).Get(), task.Put());
+    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
+        hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
+        return TaskRun::NotRegistered;
+    }
+    if (FAILED(hr)) {
+        printf("Cannot get the logon task: %ld\n", hr);
+        return TaskRun::Failed;
+    }
+    // The task's own principal decides the rights (the highest run level, the session's user),
+    // exactly as at a logon; the session says whose desktop the agent serves.
+    ComPtr<IRunningTask> running;
+    hr = task->RunEx(Variant().Get(), kTaskRunUseSessionId, static_cast<LONG>(session), nullptr,
+                     running.Put());
+    if (FAILED(hr)) {
+        printf("Cannot run the logon task in session %lu: %ld\n", session, hr);
+        return TaskRun::Failed;
+    }
+    return TaskRun::Started;
 }

@@ -36,3 +36,7 @@ constexpr IID kIidLogonTrigger = {
 // {4C3D624D-FD6B-49A3-B9B7-09CB3CD3F047}
 constexpr IID kIidExecAction = {
     0x4c3d624d, 0xfd6b, 0x49a3, {0xb9, 0xb7, 0x09, 0xcb, 0x3c, 0xd3, 0xf0, 0x47}};
+
+// TASK_RUN_USE_SESSION_ID of the SDK's TASK_RUN_FLAGS, which MinGW-w64's taskschd.h lacks: RunEx
+// starts the task in the session it is given.
+constexpr LONG kTaskRunUseSessionId = 0x4;

@@ -503,7 +503,42 @@ class RegisteredTask : public DispatchObject<IRegisteredTask> {
     DOUBLE_NOT_IMPLEMENTED(get_Enabled, VARIANT_BOOL*)
     DOUBLE_NOT_IMPLEMENTED(put_Enabled, VARIANT_BOOL)
     DOUBLE_NOT_IMPLEMENTED(Run, VARIANT, IRunningTask**)
-    DOUBLE_NOT_IMPLEMENTED(RunEx, VARIANT, LONG, LONG, BSTR, IRunningTask**)
+    // Records the flags and the session and starts the task's program at once, without a
+    // window, when the session is the caller's own; a program started in another session is
+    // not seen from this one, and Wine has no other. No running-task object is handed out.
+    HRESULT STDMETHODCALLTYPE RunEx(VARIANT, LONG flags, LONG session, BSTR,
+                                    IRunningTask** running) override {
+        if (running != nullptr) {
+            *running = nullptr;
+        }
+        return RecordCall(
+            L"IRegisteredTask::RunEx", name_ + L" " + Number(flags) + L" " + Number(session), [&] {
+                wchar_t path[MAX_PATH + 1] = {};
+                DWORD size = sizeof path - sizeof(wchar_t);
+                if (RegGetValueW(HKEY_LOCAL_MACHINE,
+                                 (taskdouble::TaskKeyPath(name_) + L"\\Actions\\0").c_str(),
+                                 L"Path", RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS) {
+                    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+                }
+                DWORD own = 0;
+                if ((flags & kTaskRunUseSessionId) != 0 &&
+                    (!ProcessIdToSessionId(GetCurrentProcessId(), &own) ||
+                     own != static_cast<DWORD>(session))) {
+                    return S_OK;
+                }
+                std::wstring commandLine = L"\"" + std::wstring(path) + L"\"";
+                STARTUPINFOW startup = {};
+                startup.cb = sizeof startup;
+                PROCESS_INFORMATION process = {};
+                if (!CreateProcessW(path, &commandLine[0], nullptr, nullptr, FALSE,
+                                    CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+                    return HRESULT_FROM_WIN32(GetLastError());
+                }
+                CloseHandle(process.hThread);
+                CloseHandle(process.hProcess);
+                return S_OK;
+            });
+    }
     DOUBLE_NOT_IMPLEMENTED(GetInstances, LONG, IRunningTaskCollection**)
     DOUBLE_NOT_IMPLEMENTED(get_LastRunTime, DATE*)
     DOUBLE_NOT_IMPLEMENTED(get_LastTaskResult, LONG*)

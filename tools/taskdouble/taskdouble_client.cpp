@@ -97,9 +97,22 @@ void PlantTask(const std::wstring& name, const TaskRecord& values) {
         return;
     }
     for (const auto& value : values) {
-        RegSetValueExW(key, value.first.c_str(), 0, REG_SZ,
+        // "Actions\0\Path" is the value Path of the subkey Actions\0, as ReadTaskRecord names it.
+        const size_t separator = value.first.rfind(L'\\');
+        HKEY target = key;
+        if (separator != std::wstring::npos &&
+            RegCreateKeyExW(key, value.first.substr(0, separator).c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &target, nullptr) != ERROR_SUCCESS) {
+            continue;
+        }
+        const std::wstring name =
+            separator == std::wstring::npos ? value.first : value.first.substr(separator + 1);
+        RegSetValueExW(target, name.c_str(), 0, REG_SZ,
                        reinterpret_cast<const BYTE*>(value.second.c_str()),
                        static_cast<DWORD>((value.second.size() + 1) * sizeof(wchar_t)));
+        if (target != key) {
+            RegCloseKey(target);
+        }
     }
     RegCloseKey(key);
 }

@@ -21,7 +21,8 @@ void ClearCalls();
 
 bool TaskExists(const std::wstring& name);
 TaskRecord ReadTaskRecord(const std::wstring& name);
-// Leaves a task as an earlier registration would have, with the given values in its key.
+// Leaves a task as an earlier registration would have, with the given values in its key (a name
+// with a path, "Actions\0\Path", goes to that subkey).
 void PlantTask(const std::wstring& name, const TaskRecord& values);
 
 // Entries "<Interface>::<method>[ <detail>] -> 0x%08X", oldest first.
