@@ -71,19 +71,30 @@ cp "$here/Lumivane.wxs" "$stage/Lumivane.wxs"
     -o package.msi Lumivane.wxs)
 
 # What wixl cannot say. Versions make the files versioned, so that a repair or upgrade replaces
-# an older program and keeps an equal one (a versioned file carries no hash). The maker's folder
-# is removed with the product when nothing else is in it. The rollback of the task registration
-# runs only when an install fails: wixl knows no rollback actions. And the same or an older
+# an older program and keeps an equal one (a versioned file carries no hash). The maker's folders
+# are removed with the product when nothing else is in them. The rollbacks of the task
+# registration and of the agents' stop run only when an install fails: wixl knows no rollback
+# actions. FRQ_Config.txt's folder gets permissions of its own, not ProgramData's, which let any
+# user create and write there: Administrators and the system account may change it, everyone
+# else only read it, and nothing is inherited from above. And the same or an older
 # build is refused before anything changes: Windows Installer would take it as a reinstall of
 # this product.
+# Owner Administrators; protected (nothing inherited); full control for the system account and
+# Administrators, read and execute (0x1200a9) for Users, on the folder and all below it.
+configFolderSddl='O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)'
 queries=("DELETE FROM \`MsiFileHash\`")
 for name in "${programNames[@]}"; do
     queries+=("UPDATE \`File\` SET \`Version\` = '$fileVersion' WHERE \`File\` = '$name'")
 done
 queries+=("INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`DirProperty\`, \`InstallMode\`) VALUES ('RemoveMakerDir', 'Agent', 'ZAVIKDIR', 2)")
+queries+=("INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`DirProperty\`, \`InstallMode\`) VALUES ('RemoveConfigMakerDir', 'ConfigFolder', 'CONFIGMAKERDIR', 2)")
+queries+=("CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL, \`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDLText\` LONGCHAR NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)")
+queries+=("INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`, \`SDDLText\`) VALUES ('ConfigFolderPermissions', 'CONFIGDIR', 'CreateFolder', '$configFolderSddl')")
 # 18 program from the File table + 64 result ignored + 256 rollback + 1024 in the script
 # + 2048 with the installer's rights.
-queries+=("UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = 'RegisterLogonTaskRollback'")
+for action in RegisterLogonTaskRollback RestartAgentsRollback; do
+    queries+=("UPDATE \`CustomAction\` SET \`Type\` = 3410 WHERE \`Action\` = '$action'")
+done
 refuse() {
     local action=$1 sequence=$2 condition=$3 message=$4
     queries+=("INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Target\`) VALUES ('$action', 19, '$message')")

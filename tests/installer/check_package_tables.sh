@@ -30,6 +30,9 @@ start=$(field "$sequence" StartAgent 3)
 (( start > finalize )) || fail "StartAgent ($start) before InstallFinalize ($finalize)"
 condition=$(field "$sequence" StartAgent 2)
 grep -q 'UserSID<>"S-1-5-18"' <<<"$condition" || fail "StartAgent condition: $condition"
+# Only the first install: a repair's or an upgrade's agents are started again by RestartAgents,
+# and a second start in a session would give it two agents.
+grep -q '^NOT Installed AND ' <<<"$condition" || fail "StartAgent runs on a repair: $condition"
 
 # The task registration: deferred with the installer's rights, its failure rolls back; its
 # rollback and the removal run the setup tool with the folder quoted so that the trailing
@@ -45,11 +48,69 @@ expect_action RegisterLogonTaskRollback \
 expect_action UnregisterAgent $((setup + ignoreResult + inScript + noImpersonate)) \
     '/Uninstall "[INSTALLDIR]\"'
 expect_action StopAgent $((setup + ignoreResult + inScript + noImpersonate)) '/Stop'
+expect_action RestartAgents $((setup + ignoreResult + inScript + noImpersonate)) '/Restart'
+expect_action RestartAgentsRollback \
+    $((setup + ignoreResult + rollback + inScript + noImpersonate)) '/Restart'
 installFiles=$(field "$sequence" InstallFiles 3)
 removeFiles=$(field "$sequence" RemoveFiles 3)
 (( $(field "$sequence" RegisterLogonTask 3) > installFiles )) || fail "task before the files"
 (( $(field "$sequence" UnregisterAgent 3) < removeFiles )) || fail "removal after the files"
 (( $(field "$sequence" StopAgent 3) < installFiles )) || fail "agent stopped after the files"
+# The agents start again after the new files and the task are in place, and a rollback (which
+# runs backwards) starts them after the old files are back.
+(( $(field "$sequence" RestartAgents 3) > $(field "$sequence" RegisterLogonTask 3) &&
+    $(field "$sequence" RestartAgents 3) < $(field "$sequence" InstallFinalize 3) )) ||
+    fail "RestartAgents at $(field "$sequence" RestartAgents 3)"
+(( $(field "$sequence" RestartAgentsRollback 3) < $(field "$sequence" StopAgent 3) )) ||
+    fail "RestartAgentsRollback after StopAgent"
+for action in RestartAgents RestartAgentsRollback; do
+    [ "$(field "$sequence" $action 2)" = "$(field "$sequence" StopAgent 2)" ] ||
+        fail "$action runs under another condition than StopAgent"
+done
+
+# Nothing the installation script runs with the installer's rights may open a window: every
+# program a deferred or rollback action runs is a windows-subsystem program (PE optional header
+# Subsystem 2; 3 is the console).
+extracted=$(mktemp -d)
+trap 'rm -rf "$extracted"' EXIT
+msiextract -C "$extracted" "$package" >/dev/null || fail "cannot extract the package"
+files=$(table File)
+while IFS=$'\t' read -r action type source target; do
+    (( (type & inScript) != 0 && (type & 0x3F) == setup )) || continue
+    name=$(field "$files" "$source" 3)
+    name=${name#*|}
+    program=$(find "$extracted" -type f -name "$name" | head -n 1)
+    [ -n "$program" ] || { fail "$action: no $name in the package"; continue; }
+    subsystem=$(python3 -c 'import struct, sys
+data = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+print(struct.unpack_from("<H", data, pe + 4 + 20 + 68)[0])' "$program")
+    [ "$subsystem" = 2 ] || fail "$action runs $name, subsystem $subsystem: a console window"
+done <<<"$actions"
+
+# FRQ_Config.txt's folder: made by the package, removed with it when empty (with the maker's
+# folder above it), and locked: owned by Administrators, nothing inherited from ProgramData
+# (where every user may create and write), and no right to change it for anyone but the system
+# account and Administrators.
+[ "$(table Directory | awk -F'\t' '$1 == "CONFIGDIR" { print $2 "/" $3 }')" = "CONFIGMAKERDIR/Lumivane" ] ||
+    fail "no configuration folder"
+[ "$(table Directory | awk -F'\t' '$1 == "CONFIGMAKERDIR" { print $2 "/" $3 }')" = "CommonAppDataFolder/ZAVIK" ] ||
+    fail "the configuration folder is not in ProgramData\\ZAVIK"
+table CreateFolder | grep -q "^CONFIGDIR"$'\t' || fail "the configuration folder is not created"
+[ "$(table RemoveFile | awk -F'\t' '$4 == "CONFIGMAKERDIR" { print $5 }')" = 2 ] ||
+    fail "ProgramData\\ZAVIK is not removed with the product"
+! table LockPermissions 2>/dev/null | grep -q . || fail "both LockPermissions and MsiLockPermissionsEx"
+sddl=$(table MsiLockPermissionsEx | awk -F'\t' '$2 == "CONFIGDIR" && $3 == "CreateFolder" { print $4 }')
+[ -n "$sddl" ] || fail "the configuration folder has no permissions of its own"
+[[ $sddl == O:BA* ]] || fail "the configuration folder is not owned by Administrators: $sddl"
+[[ $sddl == *D:P* ]] || fail "the configuration folder inherits ProgramData's permissions: $sddl"
+for ace in $(grep -o '([^)]*)' <<<"$sddl"); do
+    IFS=';' read -r kind flags rights _ _ sid <<<"${ace//[()]/}"
+    [ "$kind" = A ] || continue
+    case "$sid" in SY | BA) continue ;; esac
+    case "$rights" in FR | FX | FRFX | 0x1200a9 | 0x120089) ;;
+    *) fail "the configuration folder gives $sid the rights $rights" ;; esac
+done
 
 # Every program is versioned, all with the package's version.
 version=$(table Property | awk -F'\t' '$1 == "ProductVersion" { print $2 }')

@@ -39,6 +39,8 @@ const wchar_t kCorvellKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
 const wchar_t kInstallFolder[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane";
 const wchar_t kAgentProgram[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane\\Lumivane.exe";
 const wchar_t kTaskName[] = L"Lumivane";
+const wchar_t kConfigFolder[] = L"C:\\ProgramData\\ZAVIK\\Lumivane";
+const wchar_t kConfigMakerFolder[] = L"C:\\ProgramData\\ZAVIK";
 constexpr DWORD kInstallTimeoutMs = 300000;
 constexpr DWORD kAgentWaitMs = 30000;
 constexpr DWORD kPollMs = 50;
@@ -220,6 +222,20 @@ void EndAgents() {
     }
 }
 
+// The Task Scheduler double's record of the logon task run in this process's session with
+// TASK_RUN_USE_SESSION_ID (4): how the package starts an agent.
+size_t RunsInOwnSession() {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const std::wstring run =
+        L"IRegisteredTask::RunEx Lumivane 4 " + std::to_wstring(session) + L" -> 0x00000000";
+    size_t count = 0;
+    for (const std::wstring& call : taskdouble::ReadCalls()) {
+        count += call == run ? 1 : 0;
+    }
+    return count;
+}
+
 std::wstring InstalledFile(const wchar_t* name) {
     return std::wstring(kInstallFolder) + L"\\" + name;
 }
@@ -273,6 +289,8 @@ class Installer : public ::testing::Test {
             (void)DeleteFileW(InstalledFile(name).c_str());
         }
         (void)RemoveDirectoryW(kInstallFolder);
+        (void)RemoveDirectoryW(kConfigFolder);
+        (void)RemoveDirectoryW(kConfigMakerFolder);
         (void)RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey);
         HKEY corvell;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCorvellKey, 0, KEY_SET_VALUE, &corvell) ==
@@ -297,6 +315,9 @@ TEST_F(Installer, SilentInstallRegistersAndStartsTheAgent) {
     EXPECT_EQ(Narrow(kAgentProgram),
               Narrow(taskdouble::ReadTaskRecord(kTaskName)[L"Actions\\0\\Path"]));
     EXPECT_NE(0u, WaitForOneAgent());
+    // Started as the logon task starts it, in the installing user's session.
+    EXPECT_EQ(1u, RunsInOwnSession());
+    EXPECT_TRUE(FileExists(kConfigFolder)) << "no folder for FRQ_Config.txt";
     EXPECT_TRUE(host.WaitForLine(refhost::NoticeWithMode("1"), kAgentWaitMs))
         << "the agent's first notice did not reach the host";
     EXPECT_EQ("1", ReadValue(kProductKey, L"RefreshFlag"));
@@ -328,10 +349,20 @@ TEST_F(Installer, RepairAndUpgradeKeepOneAgentAndTheUsersChoices) {
     testsupport::WriteFileBytes(testsupport::DataPath(L"OD_Result.txt"), "0");
     SetRefreshFlag(0);
 
+    // A repair of the same build in the default mode replaces no program file (Windows
+    // Installer keeps a versioned file of equal version unless the mode has "a" or "e"), so
+    // it ends no agent.
+    taskdouble::ClearCalls();
+    EXPECT_EQ(kSuccess, Install(olderPackagePath, L"REINSTALL=ALL REINSTALLMODE=omus"));
+    EXPECT_EQ(std::vector<DWORD>{agent}, AgentProcesses()) << "the plain repair ended the agent";
+    EXPECT_EQ(0u, RunsInOwnSession());
+
     // Wine's msiexec does not implement /fa; these are the properties it stands for.
     EXPECT_EQ(kSuccess, Install(olderPackagePath, L"REINSTALL=ALL REINSTALLMODE=amus"));
     agent = WaitForOneAgent(agent);
     EXPECT_NE(0u, agent) << "the repair did not start the agent again";
+    // Through the logon task, in the session whose agent the repair ended.
+    EXPECT_EQ(1u, RunsInOwnSession());
     EXPECT_EQ("0", testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Result.txt")));
     EXPECT_EQ("0", ReadValue(kProductKey, L"RefreshFlag"));
     EXPECT_TRUE(WaitForValue(kProductKey, L"NeedShow", "1"));
@@ -368,6 +399,8 @@ TEST_F(Installer, RemovalLeavesOnlyTheUsersLog) {
     EXPECT_FALSE(FileExists(testsupport::DataPath(L"lasttimeACDC.txt")));
     EXPECT_FALSE(FileExists(testsupport::DataPath(L"lasttimeDCRefresh.txt")));
     EXPECT_TRUE(FileExists(testsupport::DataPath(L"OD_Log.txt")));
+    EXPECT_FALSE(FileExists(kConfigFolder)) << "the empty configuration folder stayed";
+    EXPECT_FALSE(FileExists(kConfigMakerFolder));
 }
 
 TEST_F(Installer, RefusedLogonTaskRollsTheInstallBack) {
