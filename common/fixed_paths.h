@@ -41,7 +41,9 @@ inline constexpr auto kLastACDCPath = JoinPath(kDataFolder, kLastACDCFileName);
 inline constexpr auto kLastDCRefreshPath = JoinPath(kDataFolder, kLastDCRefreshFileName);
 inline constexpr auto kLogPath = JoinPath(kDataFolder, kLogFileName);
 
-// The panels' refresh rates, installed with the product.
+// The panels' refresh rates, installed with the product: the folder, the file's name, the path.
+inline constexpr wchar_t kPanelConfigFolder[] = L"C:\\ProgramData\\ZAVIK\\Lumivane";
+inline constexpr wchar_t kPanelConfigFileName[] = L"FRQ_Config.txt";
 inline constexpr wchar_t kPanelConfigPath[] = L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt";
 
 // The agent's program file name; the setup tool and PanelCheck recognise its processes by it.

@@ -66,4 +66,9 @@ void Delay(DWORD milliseconds);
 constexpr DWORD kNoSession = 0xFFFFFFFF;
 DWORD ReadConsoleSessionId();
 
+// The owner and access list of an opened file or folder (GetSecurityInfo): ERROR_SUCCESS and a
+// descriptor the caller frees with LocalFree, or the error. The simulated notebook answers what
+// a test gave the handle's path, else the package's permissions of FRQ_Config.txt's folder.
+DWORD ReadFileSecurity(HANDLE handle, PSECURITY_DESCRIPTOR* descriptor);
+
 } // namespace machine

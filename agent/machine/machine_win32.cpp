@@ -5,6 +5,7 @@
 
 #include "common/owners.h"
 
+#include <aclapi.h>
 #include <cfgmgr32.h>
 #include <wbemidl.h>
 #include <wtsapi32.h>
@@ -133,6 +134,12 @@ void ReenumerateDeviceTree() {
 
 void Delay(DWORD milliseconds) {
     Sleep(milliseconds);
+}
+
+DWORD ReadFileSecurity(HANDLE handle, PSECURITY_DESCRIPTOR* descriptor) {
+    return GetSecurityInfo(handle, SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                           nullptr, nullptr, descriptor);
 }
 
 DWORD ReadConsoleSessionId() {

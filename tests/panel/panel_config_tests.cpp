@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -28,6 +30,10 @@ PanelRates ReadTempConfig(const std::string& content) {
     PanelRates rates = ReadPanelConfigFile(path, 0x09, 0xE5, 0x1B, 0x0A);
     DeleteFileW(path.c_str());
     return rates;
+}
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
 }
 
 } // namespace
@@ -109,4 +115,68 @@ TEST(ReadPanelConfigFile, MissingFileIsNotFound) {
     EXPECT_FALSE(rates.found);
     EXPECT_EQ(0, rates.firstRate);
     EXPECT_EQ(0, rates.secondRate);
+}
+
+// Whoever may change the file or its folder chooses every user's rates, so only the
+// administrators' accounts may own or change either. Security descriptors in SDDL, the form the
+// package writes them in.
+TEST(PanelConfigDistrust, OwnersAndWriters) {
+    const wchar_t kUser[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const std::wstring user = kUser;
+    const struct {
+        const char* name;
+        std::wstring sddl;
+        // Empty: trusted; else a text the reason must contain.
+        std::wstring reason;
+    } cases[] = {
+        {"the package's folder",
+         L"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", L""},
+        {"owned by the system account", L"O:SYD:P(A;;FA;;;SY)(A;;FR;;;WD)", L""},
+        {"owned by TrustedInstaller",
+         L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:P(A;;FA;;;BA)", L""},
+        {"owned by a standard user", L"O:" + user + L"D:P(A;;FA;;;SY)(A;;FA;;;BA)",
+         L"is owned by " + user},
+        // Built by hand below: Wine reads "D:NO_ACCESS_CONTROL" as an empty list.
+        {"no access list at all", L"", L"has no access list"},
+        {"users may write", L"O:BAD:P(A;;FA;;;BA)(A;;FRFW;;;BU)", L"S-1-5-32-545 may change"},
+        {"users may append", L"O:BAD:P(A;;FA;;;BA)(A;;0x4;;;BU)", L"S-1-5-32-545 may change"},
+        {"users may delete a child", L"O:BAD:P(A;;FA;;;BA)(A;;0x40;;;BU)",
+         L"S-1-5-32-545 may change"},
+        {"a user may change the permissions", L"O:BAD:P(A;;FA;;;BA)(A;;WD;;;" + user + L")",
+         user + L" may change"},
+        {"everyone generic write", L"O:BAD:(A;;GW;;;WD)", L"S-1-1-0 may change"},
+        {"creator owner on the object itself", L"O:BAD:P(A;;FA;;;BA)(A;;FA;;;CO)",
+         L"S-1-3-0 may change"},
+        // ProgramData's own entries: users create files and folders below, inherited only.
+        {"inherit-only entries for new children",
+         L"O:BAD:P(A;;FA;;;BA)(A;OICIIO;FA;;;CO)(A;CIIO;0x6;;;BU)", L""},
+        {"a denial for users", L"O:BAD:P(D;;FA;;;BU)(A;;FA;;;BA)", L""},
+        {"users may only read and list", L"O:BAD:P(A;;FA;;;BA)(A;;0x1200a9;;;BU)", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::wstring reason;
+        if (c.sddl.empty()) {
+            SECURITY_DESCRIPTOR nullDacl;
+            BYTE administrators[SECURITY_MAX_SID_SIZE];
+            DWORD size = sizeof administrators;
+            ASSERT_TRUE(
+                CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+            ASSERT_TRUE(InitializeSecurityDescriptor(&nullDacl, SECURITY_DESCRIPTOR_REVISION));
+            ASSERT_TRUE(SetSecurityDescriptorOwner(&nullDacl, administrators, FALSE));
+            ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE));
+            reason = PanelConfigDistrust(&nullDacl, L"the file");
+        } else {
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                c.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+            reason = PanelConfigDistrust(descriptor, L"the file");
+            LocalFree(descriptor);
+        }
+        if (c.reason.empty()) {
+            EXPECT_TRUE(reason.empty()) << Narrow(reason);
+        } else {
+            EXPECT_NE(std::wstring::npos, reason.find(c.reason)) << Narrow(reason);
+        }
+    }
 }

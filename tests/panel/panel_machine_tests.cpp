@@ -460,6 +460,34 @@ TEST_F(PanelMachine, ReadPanelConfigUsesTheFixedPath) {
     edid.byteCount = 128;
     edid.found = true;
     EXPECT_TRUE(LookUpPanelConfig(edid).found);
+
+    // The same file, or its folder, in a standard user's hands decides nothing: one log line
+    // names the file, who owns it, and that the EDID's rates apply.
+    const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const struct {
+        const char* name;
+        std::wstring path;
+        std::wstring sddl;
+        std::string logged;
+    } refusals[] = {
+        {"file owned by a user", path, L"O:" + user + L"D:P(A;;FA;;;SY)",
+         "FRQ_Config.txt not used, the rates come from the EDID: "
+         "C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt is owned by "
+         "S-1-5-21-1004336348-1177238915-682003330-1001\r\n"},
+        {"folder users may write", kPanelConfigFolder, L"O:BAD:P(A;;FA;;;BA)(A;;0x1201bf;;;BU)",
+         "FRQ_Config.txt not used, the rates come from the EDID: S-1-5-32-545 may change the "
+         "folder C:\\ProgramData\\ZAVIK\\Lumivane\r\n"},
+    };
+    for (const auto& refusal : refusals) {
+        SCOPED_TRACE(refusal.name);
+        testsupport::ResetDataFolder();
+        sim::SetFileSecurityText(refusal.path, refusal.sddl);
+        EXPECT_FALSE(ReadPanelConfig(0x09, 0xE5, 0x1B, 0x0A).found);
+        const std::string log = testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt"));
+        EXPECT_EQ(refusal.logged,
+                  log.substr(log.find(" ] ") == std::string::npos ? 0 : log.find(" ] ") + 3));
+        sim::SetFileSecurityText(refusal.path, L"");
+    }
     DeleteFileW(path.c_str());
 }
 

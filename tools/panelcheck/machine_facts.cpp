@@ -50,10 +50,18 @@ void GatherPanel(MachineFacts* facts) {
     if (!HasEDIDBaseBlock(facts->edid)) {
         return;
     }
-    FILE* file = OpenShared(kPanelConfigPath);
-    if (file == nullptr) {
+    // Trusted as the agent trusts it; read in binary to keep the line as it is written.
+    TrustedPanelConfig config =
+        OpenTrustedPanelConfig(kPanelConfigFolder, kPanelConfigFileName, "rb");
+    if (!config.refusal.empty()) {
+        facts->configFileExists = GetFileAttributesW(kPanelConfigPath) != INVALID_FILE_ATTRIBUTES;
+        facts->configRefusal = config.refusal;
         return;
     }
+    if (config.file == nullptr) {
+        return;
+    }
+    FILE* file = config.file.get();
     facts->configFileExists = true;
     const std::vector<uint8_t>& b = facts->edid.bytes;
     const uint32_t manufacturerWord = b[9] * 256u + b[8];
@@ -70,7 +78,6 @@ void GatherPanel(MachineFacts* facts) {
             break;
         }
     }
-    fclose(file);
 }
 
 std::wstring BIOSAnswer(const wchar_t* request) {

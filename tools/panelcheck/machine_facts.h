@@ -51,6 +51,9 @@ struct MachineFacts {
     std::wstring edidKeyPath;   // empty without an identity
     PanelEDID edid;
     bool configFileExists = false;
+    // Why the agent will not use FRQ_Config.txt (its owner or who may write it); empty when it
+    // may or when there is none.
+    std::wstring configRefusal;
     PanelRates configured;
     std::string configLine; // the FRQ_Config.txt line that matched, as read
 

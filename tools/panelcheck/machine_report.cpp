@@ -220,11 +220,16 @@ Verdict JudgeRefreshSwitching(const MachineFacts& facts, const RateView& view) {
     if (view.outOfRange) {
         return Negative("rate out of range (" + std::to_string(view.outOfRangeRate) + " Hz)");
     }
+    // A refused file is named as such: the panel may well be listed in it.
+    const std::string unlisted =
+        facts.configRefusal.empty()
+            ? "FRQ_Config.txt does not list the panel"
+            : "FRQ_Config.txt is not used (" + Utf8(facts.configRefusal) + ")";
     if (view.source == "none") {
-        return Negative("EDID has extension blocks and FRQ_Config.txt does not list the panel");
+        return Negative("EDID has extension blocks and " + unlisted);
     }
     if (view.noEDIDRate) {
-        return Negative("EDID gives no refresh rate and FRQ_Config.txt does not list the panel");
+        return Negative("EDID gives no refresh rate and " + unlisted);
     }
     const int32_t high = view.rates.high;
     const int32_t low = view.rates.low;
@@ -368,6 +373,7 @@ ReportSection PanelSection(const MachineFacts& facts, const RateView& view) {
     }
     add("config-file", Text(kPanelConfigPath));
     add("config-file-present", Flag(facts.configFileExists));
+    add("config-refused", facts.configRefusal.empty() ? Absent() : Text(Utf8(facts.configRefusal)));
     add("config-match", facts.configured.found ? Text(AnsiToUtf8(facts.configLine)) : Absent());
     add("source", Text(view.source));
     add("high", Number(view.rates.high));

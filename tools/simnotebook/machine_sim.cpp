@@ -13,6 +13,7 @@
 
 #include "tools/simnotebook/simnotebook.h"
 
+#include <sddl.h>
 #include <wtsapi32.h>
 
 #include <cstddef>
@@ -259,6 +260,28 @@ bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
 
 // The platform has one session under Wine: another user at the screen is the simulator's word;
 // by default the asking process's own session is the console.
+DWORD ReadFileSecurity(HANDLE handle, PSECURITY_DESCRIPTOR* descriptor) {
+    std::vector<wchar_t> path(32768);
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= path.size()) {
+        return GetLastError();
+    }
+    std::wstring name(path.data(), length);
+    if (name.compare(0, 4, L"\\\\?\\") == 0) {
+        name.erase(0, 4);
+    }
+    std::wstring sddl;
+    if (!simnotebook::GetFileSecurityText(name, &sddl)) {
+        sddl = simnotebook::kPackageConfigSecurity;
+    }
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                descriptor, nullptr)
+               ? ERROR_SUCCESS
+               : GetLastError();
+}
+
 DWORD ReadConsoleSessionId() {
     uint32_t session = 0;
     if (simnotebook::GetConsoleSession(&session)) {

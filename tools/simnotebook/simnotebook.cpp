@@ -416,6 +416,30 @@ void SetConsoleSessionSelf() {
         (void)RegDeleteValueW(key.Get(), L"ConsoleSession");
     }
 }
+const wchar_t kPackageConfigSecurity[] =
+    L"O:BAG:SYD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+void SetFileSecurityText(const std::wstring& path, const std::wstring& sddl) {
+    UniqueKey key = CreateKey(SimPath(L"FileSecurity"));
+    if (!key.Valid()) {
+        return;
+    }
+    if (sddl.empty()) {
+        (void)RegDeleteValueW(key.Get(), path.c_str());
+        return;
+    }
+    WriteString(key.Get(), path.c_str(), sddl);
+}
+
+bool GetFileSecurityText(const std::wstring& path, std::wstring* sddl) {
+    UniqueKey key = OpenKey(SimPath(L"FileSecurity"));
+    if (!key.Valid()) {
+        return false;
+    }
+    *sddl = ReadString(key.Get(), path.c_str());
+    return !sddl->empty();
+}
+
 bool GetConsoleSession(uint32_t* session) {
     UniqueKey key = OpenKey(SimPath());
     DWORD value = 0;

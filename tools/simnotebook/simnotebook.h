@@ -16,6 +16,10 @@
 //     PowerDuringNextModeChange  DWORD  armed: the AC line status the next mode change brings
 //                         (absent: disarmed)
 //     ConsoleSession      DWORD  the active console session (absent: the asking process's own)
+//     FileSecurity        one SZ per path (value name: the full path): the owner and access
+//                         list of that file or folder in SDDL (absent: the package's permissions
+//                         of FRQ_Config.txt's folder, which Wine, keeping no file permissions,
+//                         cannot show)
 //     Wmi\<i>             InstanceName SZ, VideoOutputTechnology DWORD, VideoOutputTechnology-
 //                         Type DWORD (the VARIANT type WMI hands over; absent: VT_I4)
 //                                                                          (i = 0, 1, ...)
@@ -151,6 +155,13 @@ void SetConsoleSession(uint32_t session);
 void SetConsoleSessionSelf();
 // False while the console is "self".
 bool GetConsoleSession(uint32_t* session);
+
+// The security descriptor (SDDL) a file or folder has on the notebook; empty text forgets it.
+void SetFileSecurityText(const std::wstring& path, const std::wstring& sddl);
+// False when none was given for the path (names compare without regard to case).
+bool GetFileSecurityText(const std::wstring& path, std::wstring* sddl);
+// What FRQ_Config.txt's folder and the files in it get from the package.
+extern const wchar_t kPackageConfigSecurity[];
 
 // The record: mode changes, delays and device-tree re-enumerations in the order the agent
 // asked for them.
