@@ -87,6 +87,9 @@ for name in "${programNames[@]}"; do
     queries+=("UPDATE \`File\` SET \`Version\` = '$fileVersion' WHERE \`File\` = '$name'")
 done
 queries+=("INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`DirProperty\`, \`InstallMode\`) VALUES ('RemoveMakerDir', 'Agent', 'ZAVIKDIR', 2)")
+# The configuration folder is listed too: the created folders go after RemoveFile's, too late
+# for the maker's folder above it.
+queries+=("INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`DirProperty\`, \`InstallMode\`) VALUES ('RemoveConfigDir', 'ConfigFolder', 'CONFIGDIR', 2)")
 queries+=("INSERT INTO \`RemoveFile\` (\`FileKey\`, \`Component_\`, \`DirProperty\`, \`InstallMode\`) VALUES ('RemoveConfigMakerDir', 'ConfigFolder', 'CONFIGMAKERDIR', 2)")
 queries+=("CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL, \`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDLText\` LONGCHAR NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)")
 queries+=("INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`, \`SDDLText\`) VALUES ('ConfigFolderPermissions', 'CONFIGDIR', 'CreateFolder', '$configFolderSddl')")
