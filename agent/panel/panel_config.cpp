@@ -200,19 +200,21 @@ TrustedPanelConfig OpenTrustedPanelConfig(const std::wstring& folder, const wcha
         }
         return result;
     }
-    result.refusal = KindReason(folderHandle.Get(), true, folderText);
-    if (!result.refusal.empty()) {
-        return result;
-    }
-    // The file is looked at only in a folder that may be trusted: otherwise whoever controls the
-    // folder could put any file there between the checks.
+    // Opened before the folder is judged, so that a folder without the file, whoever owns it,
+    // is simply no configuration: only a file that would be used is refused.
     UniqueFileHandle fileHandle(CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                             nullptr));
     const DWORD fileError = fileHandle.Valid() ? ERROR_SUCCESS : GetLastError();
-    result.refusal = DistrustReason(folderHandle.Get(), folderText);
-    if (!result.refusal.empty() || IsMissing(fileError)) {
+    if (IsMissing(fileError)) {
+        return result;
+    }
+    result.refusal = KindReason(folderHandle.Get(), true, folderText);
+    if (result.refusal.empty()) {
+        result.refusal = DistrustReason(folderHandle.Get(), folderText);
+    }
+    if (!result.refusal.empty()) {
         return result;
     }
     if (!fileHandle.Valid()) {
