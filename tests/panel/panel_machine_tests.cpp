@@ -488,7 +488,13 @@ TEST_F(PanelMachine, ReadPanelConfigUsesTheFixedPath) {
                   log.substr(log.find(" ] ") == std::string::npos ? 0 : log.find(" ] ") + 3));
         sim::SetFileSecurityText(refusal.path, L"");
     }
+    // Without the file there is nothing to refuse, whoever may write the folder.
     DeleteFileW(path.c_str());
+    testsupport::ResetDataFolder();
+    sim::SetFileSecurityText(kPanelConfigFolder, L"O:" + user + L"D:(A;;FA;;;WD)");
+    EXPECT_FALSE(ReadPanelConfig(0x09, 0xE5, 0x1B, 0x0A).found);
+    EXPECT_EQ("", testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt")));
+    sim::SetFileSecurityText(kPanelConfigFolder, L"");
 }
 
 TEST_F(PanelMachine, RecordIsBoundedAndClearable) {
