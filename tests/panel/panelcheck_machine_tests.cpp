@@ -146,6 +146,15 @@ TEST_F(PanelCheckMachine, VerdictsOnEachNotebook) {
              WriteConfig("AF06,0000,120,60\r\n" + DefaultPanelLine("60,144"));
          },
          true, kWillSwitchOn, true, kSwitches144And60},
+        {"panel only in a FRQ_Config.txt a user owns",
+         [] {
+             InstallEDID(ExtendedEDID());
+             WriteConfig(DefaultPanelLine("60,144"));
+             sim::SetFileSecurityText(kPanelConfigPath, L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)");
+         },
+         true, kWillSwitchOn, false,
+         "EDID has extension blocks and FRQ_Config.txt is not used "
+         "(C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt is owned by S-1-5-21-1-2-3-1001)"},
         {"panel in neither", [] { InstallEDID(ExtendedEDID()); }, true, kWillSwitchOn, false,
          "EDID has extension blocks and FRQ_Config.txt does not list the panel"},
         {"RefreshFlag 0", [&] { SetRefreshFlag(&off); }, true, kWillSwitchOn, false,
