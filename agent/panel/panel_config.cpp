@@ -93,6 +93,12 @@ std::wstring KindReason(HANDLE handle, bool wantFolder, const std::wstring& what
     return std::wstring();
 }
 
+// Why the opened folder (wantFolder) or file may not be used: what it is, then who may change it.
+std::wstring JudgeObject(HANDLE handle, bool wantFolder, const std::wstring& what) {
+    std::wstring reason = KindReason(handle, wantFolder, what);
+    return reason.empty() ? DistrustReason(handle, what) : reason;
+}
+
 PanelRates ReadPanelConfigStream(FILE* file, uint8_t edidByte8, uint8_t edidByte9,
                                  uint8_t edidByte10, uint8_t edidByte11) {
     uint32_t manufacturerWord = edidByte9 * 256u + edidByte8;
@@ -210,10 +216,7 @@ TrustedPanelConfig OpenTrustedPanelConfig(const std::wstring& folder, const wcha
     if (IsMissing(fileError)) {
         return result;
     }
-    result.refusal = KindReason(folderHandle.Get(), true, folderText);
-    if (result.refusal.empty()) {
-        result.refusal = DistrustReason(folderHandle.Get(), folderText);
-    }
+    result.refusal = JudgeObject(folderHandle.Get(), true, folderText);
     if (!result.refusal.empty()) {
         return result;
     }
@@ -221,10 +224,7 @@ TrustedPanelConfig OpenTrustedPanelConfig(const std::wstring& folder, const wcha
         result.refusal = path + L" cannot be opened (error " + std::to_wstring(fileError) + L")";
         return result;
     }
-    result.refusal = KindReason(fileHandle.Get(), false, path);
-    if (result.refusal.empty()) {
-        result.refusal = DistrustReason(fileHandle.Get(), path);
-    }
+    result.refusal = JudgeObject(fileHandle.Get(), false, path);
     if (!result.refusal.empty()) {
         return result;
     }

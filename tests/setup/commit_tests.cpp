@@ -77,10 +77,12 @@ void ForgetSessions() {
     (void)RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, KEY_WOW64_32KEY, 0);
 }
 
-// A copy of the setup tool in a folder of its own, as the installer lays it out.
+// A copy of the setup tool in a folder of its own, as the installer lays it out, with a Task
+// Scheduler that has no task yet.
 std::wstring PlaceSetupTool(const TempFolder& folder) {
     const std::wstring tool = folder.Child(L"Stagehand.exe");
     CopyFileW(setuptest::StagehandPath().c_str(), tool.c_str(), FALSE);
+    taskdouble::ResetTaskDouble();
     return tool;
 }
 
@@ -107,7 +109,6 @@ TEST(SetupCommit, StartsTheAgentBesideTheToolNotTheOneInTheCurrentFolder) {
         const std::wstring tool = PlaceSetupTool(toolFolder);
         ASSERT_TRUE(PlaceAgent(toolFolder));
         ASSERT_TRUE(PlaceAgent(currentFolder));
-        taskdouble::ResetTaskDouble();
         setuptest::AgentStubs stubs;
 
         const setuptest::ChildResult result =
@@ -131,7 +132,6 @@ TEST(SetupCommit, MissingAgentReportsFileNotFound) {
     TempFolder currentFolder;
     const std::wstring tool = PlaceSetupTool(toolFolder);
     ASSERT_TRUE(PlaceAgent(currentFolder));
-    taskdouble::ResetTaskDouble();
     setuptest::AgentStubs stubs;
 
     const setuptest::ChildResult result = RunProgram(tool, {L"/Commit"}, currentFolder.path());
@@ -177,7 +177,6 @@ TEST(SetupCommit, RunsTheLogonTaskInItsOwnSession) {
     const std::wstring tool = PlaceSetupTool(toolFolder);
     ASSERT_TRUE(PlaceAgent(toolFolder));
     ASSERT_TRUE(PlaceAgent(taskFolder));
-    taskdouble::ResetTaskDouble();
     PlantLogonTask(taskFolder.Child(L"Lumivane.exe"));
     setuptest::AgentStubs stubs;
 
@@ -200,7 +199,6 @@ TEST(SetupCommit, RefusedRunStartsNoAgent) {
     TempFolder toolFolder;
     const std::wstring tool = PlaceSetupTool(toolFolder);
     ASSERT_TRUE(PlaceAgent(toolFolder));
-    taskdouble::ResetTaskDouble();
     PlantLogonTask(toolFolder.Child(L"Lumivane.exe"));
     taskdouble::InjectFailure(L"IRegisteredTask::RunEx", kAccessDenied);
     setuptest::AgentStubs stubs;
@@ -223,7 +221,6 @@ TEST(SetupCommit, RestartRunsTheTaskInEverySessionStopEnded) {
     const std::wstring tool = PlaceSetupTool(toolFolder);
     const std::wstring agent = toolFolder.Child(L"Lumivane.exe");
     ASSERT_TRUE(PlaceAgent(toolFolder));
-    taskdouble::ResetTaskDouble();
     PlantLogonTask(agent);
     ForgetSessions();
     RememberSessions(std::wstring(L"7\0", 2) + L'\0');
