@@ -401,6 +401,14 @@ TEST_F(Installer, RemovalLeavesOnlyTheUsersLog) {
     EXPECT_TRUE(FileExists(testsupport::DataPath(L"OD_Log.txt")));
     EXPECT_FALSE(FileExists(kConfigFolder)) << "the empty configuration folder stayed";
     EXPECT_FALSE(FileExists(kConfigMakerFolder));
+
+    // A configuration someone put there stays, with its folder.
+    ASSERT_EQ(kSuccess, Install(packagePath));
+    const std::wstring config = std::wstring(kConfigFolder) + L"\\FRQ_Config.txt";
+    testsupport::WriteFileBytes(config, "E509,0A1B,165,60\r\n");
+    EXPECT_EQ(kSuccess, Msiexec(std::wstring(L"/x ") + kProductCode));
+    EXPECT_TRUE(FileExists(config)) << "the removal deleted FRQ_Config.txt";
+    (void)DeleteFileW(config.c_str());
 }
 
 TEST_F(Installer, RefusedLogonTaskRollsTheInstallBack) {
