@@ -9,6 +9,7 @@
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
+#include "agent/panel/panel_identity.h"
 #include "agent/panel/refresh_rate.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_lock.h"
@@ -132,14 +133,22 @@ void ReportPanelWithoutOverdrive() {
     Notify_Helmbay_ODIcon(L"2");
 }
 
+// Meanwhile another session's agent may have written the shared files from its own view (a
+// standard user's agent, refused the BIOS, writes the verdict "0") and told its own host. The
+// verdict is written again from this agent's findings, and the icon value that follows goes
+// to this session's host even when it equals the one this agent reported last.
+void TakeBackSharedFiles() {
+    AgentLock lock;
+    WritePanelVerdict();
+    temp_OD_Icon.clear();
+}
+
 // The agent's session is the console again after another user's time there. While away it
 // acted on nothing, so what it tracks between events is taken afresh: the power source and
 // monitor count it last saw are stale, and a resume it missed would leave it suspended for
 // good. Files deleted meanwhile are written again before the session's usual restore.
-void OnConsoleRegained() {
-    if (!ActsForConsole(L"OnConsoleRegained")) {
-        return;
-    }
+void ReturnToConsole() {
+    (void)TakeReturnToConsole();
     WriteLog(L"OnConsoleRegained: session " + std::to_wstring(ReadOwnSessionId()) +
              L" is the console session");
     isSuspended = false;
@@ -147,9 +156,16 @@ void OnConsoleRegained() {
     lastACLineStatus = machine::GetPowerStatus(&power) ? power.ACLineStatus : 255;
     monitorCount = lastMonitorCount = CountActiveMonitors();
     RepairDeletedStateFiles();
+    TakeBackSharedFiles();
     RestoreForSession();
     ReportPanelWithoutOverdrive();
     OnPowerEvent();
+}
+
+void OnConsoleRegained() {
+    if (ActsForConsole(L"OnConsoleRegained")) {
+        ReturnToConsole();
+    }
 }
 
 void OnTimer(HWND window, WPARAM timer) {
@@ -180,14 +196,16 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
-// Events arrive for every session of the machine; the lock state kept is this session's own.
-// An own session that cannot be read takes every event as its own, as the agent always did.
+// Events arrive for every session of the machine; the lock state kept is this session's own,
+// and another user's logon or logoff is that user's, not a reason to move this panel (this
+// session's own logoff ends the agent with it). An own session that cannot be read takes every
+// event as its own, as the agent always did.
 void OnSessionChange(WPARAM event, DWORD session) {
     const DWORD own = ReadOwnSessionId();
     const bool ownSession = own == machine::kNoSession || session == own;
     switch (event) {
     case WTS_SESSION_LOGON:
-        if (ActsForConsole(L"WTS_SESSION_LOGON")) {
+        if (ownSession && ActsForConsole(L"WTS_SESSION_LOGON")) {
             RestoreForSession();
             OnPowerEvent();
         }
@@ -201,8 +219,13 @@ void OnSessionChange(WPARAM event, DWORD session) {
         if (ownSession) {
             isSessionLocked = false;
             if (ActsForConsole(L"WTS_SESSION_UNLOCK")) {
-                RestoreForSession();
-                OnPowerEvent();
+                // The first unlock at the console after time away is the return to it.
+                if (TakeReturnToConsole()) {
+                    ReturnToConsole();
+                } else {
+                    RestoreForSession();
+                    OnPowerEvent();
+                }
                 RetryPanelIdentification(L"unlock");
             }
         }
@@ -210,6 +233,13 @@ void OnSessionChange(WPARAM event, DWORD session) {
     case WTS_CONSOLE_CONNECT:
         if (ownSession) {
             OnConsoleRegained();
+        } else {
+            NoteAwayFromConsole(); // there is one console, and another session has it now
+        }
+        break;
+    case WTS_CONSOLE_DISCONNECT:
+        if (ownSession) {
+            NoteAwayFromConsole();
         }
         break;
     default:
