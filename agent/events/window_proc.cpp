@@ -134,13 +134,17 @@ void ReportPanelWithoutOverdrive() {
 }
 
 // Meanwhile another session's agent may have written the shared files from its own view (a
-// standard user's agent, refused the BIOS, writes the verdict "0") and told its own host. The
-// verdict is written again from this agent's findings, and the icon value that follows goes
-// to this session's host even when it equals the one this agent reported last.
+// standard user's agent, refused the BIOS, writes the verdict "0") and told its own host, and
+// an agent that started away has written none of them yet. The verdict and NeedShow are
+// written from this agent's findings, and the icon value that follows goes to this session's
+// host even when it equals the one this agent reported last.
 void TakeBackSharedFiles() {
-    AgentLock lock;
-    WritePanelVerdict();
-    temp_OD_Icon.clear();
+    {
+        AgentLock lock;
+        WritePanelVerdict();
+        temp_OD_Icon.clear();
+    }
+    WriteNeedShow(highRefreshRate != lowRefreshRate);
 }
 
 // The agent's session is the console again after another user's time there. While away it

@@ -247,6 +247,8 @@ TEST_F(StartUp, AnAgentStartedAwayFromTheConsoleLeavesTheSharedFilesAlone) {
         agent.Send(WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, static_cast<LPARAM>(own));
         EXPECT_EQ(StateFile(L"HWID_Result.txt"), c.hwidAtConsole);
         EXPECT_EQ(StateFile(L"Icon.txt"), c.iconAtConsole);
+        EXPECT_TRUE(ReadProductValue(L"NeedShow", &needShow));
+        EXPECT_EQ(needShow, 1u); // the rates come from the EDID, with or without the BIOS
     }
     EXPECT_TRUE(simbios::RemoveSimBiosValue(simbios::kSimBiosRefuseProcessId));
 }
