@@ -6,6 +6,7 @@
 #include "agent/events/registry_watch.h"
 #include "agent/events/start_retries.h"
 #include "agent/files/folder_watch.h"
+#include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
@@ -166,6 +167,15 @@ void ReturnToConsole() {
     OnPowerEvent();
 }
 
+// The console may have moved away and back without this agent hearing of it; the shared files
+// then hold another agent's values instead of the ones this agent last wrote.
+bool SharedFilesAreAnotherAgents() {
+    AgentLock lock;
+    const FileToken verdict = ReadFileToken(DataFilePath(kHWIDResultFileName), 3);
+    const FileToken icon = ReadFileToken(DataFilePath(kIconFileName), 3);
+    return ToWide(verdict.token) != PanelVerdictText() || ToWide(icon.token) != currentODIcon;
+}
+
 void OnConsoleRegained() {
     if (ActsForConsole(L"OnConsoleRegained")) {
         ReturnToConsole();
@@ -223,8 +233,9 @@ void OnSessionChange(WPARAM event, DWORD session) {
         if (ownSession) {
             isSessionLocked = false;
             if (ActsForConsole(L"WTS_SESSION_UNLOCK")) {
-                // The first unlock at the console after time away is the return to it.
-                if (TakeReturnToConsole()) {
+                // The first unlock at the console after time away (noted, or told by the shared
+                // files) is the return to it.
+                if (TakeReturnToConsole() || SharedFilesAreAnotherAgents()) {
                     ReturnToConsole();
                 } else {
                     RestoreForSession();

@@ -30,4 +30,5 @@ void IdentifyODPanel();
 void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCopy);
 // HWID_Result.txt from this agent's own findings, as start-up writes it: "1" for an identified
 // panel with overdrive support, else "0". Callers hold the AgentLock and act for the console.
+const wchar_t* PanelVerdictText();
 void WritePanelVerdict();

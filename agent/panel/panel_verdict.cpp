@@ -29,9 +29,12 @@ void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCop
     }
 }
 
+const wchar_t* PanelVerdictText() {
+    return !TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES") ? L"1" : L"0";
+}
+
 void WritePanelVerdict() {
-    const bool odPanel = !TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES");
-    (void)WriteStateValue(DataFilePath(kHWIDResultFileName), odPanel ? L"1" : L"0");
+    (void)WriteStateValue(DataFilePath(kHWIDResultFileName), PanelVerdictText());
 }
 
 void DetectODPanel() {
