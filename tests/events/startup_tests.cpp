@@ -199,16 +199,22 @@ TEST_F(StartUp, AnAgentStartedAwayFromTheConsoleLeavesTheSharedFilesAlone) {
     struct Case {
         const char* agent;
         bool refusedBios;
+        bool panelNamed;  // WMI names the internal display
         const char* hwid; // both as the console's agent left them
         const char* icon;
         const char* found; // the log line of this agent's own finding
         const char* hwidAtConsole;
         const char* iconAtConsole;
+        DWORD needShowAtConsole;
     } cases[] = {
-        {"an administrator's agent", false, "0", "2", "] Is OD Panel, detectEDID = AUO519D\r\n",
-         "1", "1"},
-        {"a standard user's agent", true, "1", "1",
-         "] OD Panel detect Fail, detectEDID = AUO519D\r\n", "0", "2"},
+        {"an administrator's agent", false, true, "0", "2",
+         "] Is OD Panel, detectEDID = AUO519D\r\n", "1", "1", 1},
+        // The rates come from the EDID, with or without the BIOS.
+        {"a standard user's agent", true, true, "1", "1",
+         "] OD Panel detect Fail, detectEDID = AUO519D\r\n", "0", "2", 1},
+        // Without an identified panel there is no icon value and no pair of rates.
+        {"an agent that finds no internal display", false, false, "1", "1",
+         "] detectEDID Fail, BIOS not return EDID.\r\n", "0", "1", 0},
     };
     DWORD own = 0;
     ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &own));
@@ -220,6 +226,9 @@ TEST_F(StartUp, AnAgentStartedAwayFromTheConsoleLeavesTheSharedFilesAlone) {
         WriteStateFile(L"Icon.txt", c.icon);
         SetNeedShow(0);
         simnotebook::SetConsoleSession(own + 1);
+        simnotebook::SetWmiRows(c.panelNamed
+                                    ? std::vector<simnotebook::WmiRow>{simnotebook::DefaultWmiRow()}
+                                    : std::vector<simnotebook::WmiRow>{});
         simnotebook::ClearRecord();
         ASSERT_TRUE(simbios::RemoveSimBiosValue(simbios::kSimBiosRefuseProcessId));
         ASSERT_TRUE(agent.Start(simAgentPath, true, [&c](DWORD processId) {
@@ -248,7 +257,7 @@ TEST_F(StartUp, AnAgentStartedAwayFromTheConsoleLeavesTheSharedFilesAlone) {
         EXPECT_EQ(StateFile(L"HWID_Result.txt"), c.hwidAtConsole);
         EXPECT_EQ(StateFile(L"Icon.txt"), c.iconAtConsole);
         EXPECT_TRUE(ReadProductValue(L"NeedShow", &needShow));
-        EXPECT_EQ(needShow, 1u); // the rates come from the EDID, with or without the BIOS
+        EXPECT_EQ(needShow, c.needShowAtConsole);
     }
     EXPECT_TRUE(simbios::RemoveSimBiosValue(simbios::kSimBiosRefuseProcessId));
 }
