@@ -1,6 +1,7 @@
 #include "agent/events/registry_watch.h"
 
 #include "agent/log/log.h"
+#include "agent/state/console_session.h"
 #include "common/owners.h"
 #include "common/thread_stack.h"
 #include "agent/state/agent_state.h"
@@ -32,6 +33,10 @@ uint32_t ReadRefreshFlag() {
 }
 
 void WriteNeedShow(bool show) {
+    // The product key is the machine's: another session's agent leaves it to the console's.
+    if (!ActsForConsole(L"WriteNeedShow")) {
+        return;
+    }
     UniqueKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0,
                       KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY,

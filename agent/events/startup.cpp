@@ -55,7 +55,11 @@ void FirstDecision() {
     if (TextEquals(detectEDID, L"FAIL")) {
         watchODResultChanged = false;
         WriteLog(L"detectEDID Fail, BIOS not return EDID.");
-        (void)WriteStateValue(DataFilePath(kHWIDResultFileName), L"0");
+        // A standard user's agent away from the console must not tell the console's user that
+        // the panel has no overdrive.
+        if (ActsForConsole(L"OnStart")) {
+            (void)WriteStateValue(DataFilePath(kHWIDResultFileName), L"0");
+        }
     } else if (TextEquals(isODPanel, L"YES")) {
         WriteLog(L"OnStart: panel registry monitor start");
         // Away from the console the first decision waits until the session is the console.

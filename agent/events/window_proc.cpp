@@ -6,9 +6,11 @@
 #include "agent/events/registry_watch.h"
 #include "agent/events/start_retries.h"
 #include "agent/files/folder_watch.h"
+#include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
+#include "agent/panel/panel_identity.h"
 #include "agent/panel/refresh_rate.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_lock.h"
@@ -132,14 +134,26 @@ void ReportPanelWithoutOverdrive() {
     Notify_Helmbay_ODIcon(L"2");
 }
 
+// Meanwhile another session's agent may have written the shared files from its own view (a
+// standard user's agent, refused the BIOS, writes the verdict "0") and told its own host, and
+// an agent that started away has written none of them yet. The verdict and NeedShow are
+// written from this agent's findings, and the icon value that follows goes to this session's
+// host even when it equals the one this agent reported last.
+void TakeBackSharedFiles() {
+    {
+        AgentLock lock;
+        WritePanelVerdict();
+        temp_OD_Icon.clear();
+    }
+    WriteNeedShow(highRefreshRate != lowRefreshRate);
+}
+
 // The agent's session is the console again after another user's time there. While away it
 // acted on nothing, so what it tracks between events is taken afresh: the power source and
 // monitor count it last saw are stale, and a resume it missed would leave it suspended for
 // good. Files deleted meanwhile are written again before the session's usual restore.
-void OnConsoleRegained() {
-    if (!ActsForConsole(L"OnConsoleRegained")) {
-        return;
-    }
+void ReturnToConsole() {
+    (void)TakeReturnToConsole();
     WriteLog(L"OnConsoleRegained: session " + std::to_wstring(ReadOwnSessionId()) +
              L" is the console session");
     isSuspended = false;
@@ -147,9 +161,25 @@ void OnConsoleRegained() {
     lastACLineStatus = machine::GetPowerStatus(&power) ? power.ACLineStatus : 255;
     monitorCount = lastMonitorCount = CountActiveMonitors();
     RepairDeletedStateFiles();
+    TakeBackSharedFiles();
     RestoreForSession();
     ReportPanelWithoutOverdrive();
     OnPowerEvent();
+}
+
+// The console may have moved away and back without this agent hearing of it; the shared files
+// then hold another agent's values instead of the ones this agent last wrote.
+bool SharedFilesAreAnotherAgents() {
+    AgentLock lock;
+    const FileToken verdict = ReadFileToken(DataFilePath(kHWIDResultFileName), 3);
+    const FileToken icon = ReadFileToken(DataFilePath(kIconFileName), 3);
+    return ToWide(verdict.token) != PanelVerdictText() || ToWide(icon.token) != currentODIcon;
+}
+
+void OnConsoleRegained() {
+    if (ActsForConsole(L"OnConsoleRegained")) {
+        ReturnToConsole();
+    }
 }
 
 void OnTimer(HWND window, WPARAM timer) {
@@ -180,14 +210,16 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
-// Events arrive for every session of the machine; the lock state kept is this session's own.
-// An own session that cannot be read takes every event as its own, as the agent always did.
+// Events arrive for every session of the machine; the lock state kept is this session's own,
+// and another user's logon or logoff is that user's, not a reason to move this panel (this
+// session's own logoff ends the agent with it). An own session that cannot be read takes every
+// event as its own, as the agent always did.
 void OnSessionChange(WPARAM event, DWORD session) {
     const DWORD own = ReadOwnSessionId();
     const bool ownSession = own == machine::kNoSession || session == own;
     switch (event) {
     case WTS_SESSION_LOGON:
-        if (ActsForConsole(L"WTS_SESSION_LOGON")) {
+        if (ownSession && ActsForConsole(L"WTS_SESSION_LOGON")) {
             RestoreForSession();
             OnPowerEvent();
         }
@@ -201,8 +233,14 @@ void OnSessionChange(WPARAM event, DWORD session) {
         if (ownSession) {
             isSessionLocked = false;
             if (ActsForConsole(L"WTS_SESSION_UNLOCK")) {
-                RestoreForSession();
-                OnPowerEvent();
+                // The first unlock at the console after time away (noted, or told by the shared
+                // files) is the return to it.
+                if (TakeReturnToConsole() || SharedFilesAreAnotherAgents()) {
+                    ReturnToConsole();
+                } else {
+                    RestoreForSession();
+                    OnPowerEvent();
+                }
                 RetryPanelIdentification(L"unlock");
             }
         }
@@ -210,6 +248,13 @@ void OnSessionChange(WPARAM event, DWORD session) {
     case WTS_CONSOLE_CONNECT:
         if (ownSession) {
             OnConsoleRegained();
+        } else {
+            NoteAwayFromConsole(); // there is one console, and another session has it now
+        }
+        break;
+    case WTS_CONSOLE_DISCONNECT:
+        if (ownSession) {
+            NoteAwayFromConsole();
         }
         break;
     default:

@@ -26,4 +26,9 @@ void DetectODPanel();
 // The BIOS part of DetectODPanel: detectEDID, isODPanel, their log lines and the verdict. Also
 // run for a panel identified after start-up, with the AgentLock held.
 void IdentifyODPanel();
+// Logs the verdict and, for the console's agent, writes it to HWID_Result.txt.
 void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCopy);
+// HWID_Result.txt from this agent's own findings, as start-up writes it: "1" for an identified
+// panel with overdrive support, else "0". Callers hold the AgentLock and act for the console.
+const wchar_t* PanelVerdictText();
+void WritePanelVerdict();

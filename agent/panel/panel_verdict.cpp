@@ -7,6 +7,7 @@
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
+#include "agent/state/console_session.h"
 
 void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCopy) {
     if (TextEquals(detectEDIDCopy, L"FAIL")) {
@@ -21,7 +22,19 @@ void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCop
     } else {
         WriteLog(L"OD Panel detect Fail, detectEDID = " + detectEDIDCopy);
     }
-    (void)WriteStateValue(DataFilePath(kHWIDResultFileName), verdict);
+    // Away from the console the verdict is only logged: the file is the console agent's, and
+    // this agent writes its own verdict once its session is the console.
+    if (ActsForConsole(L"RecordODPanelVerdict")) {
+        (void)WriteStateValue(DataFilePath(kHWIDResultFileName), verdict);
+    }
+}
+
+const wchar_t* PanelVerdictText() {
+    return !TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES") ? L"1" : L"0";
+}
+
+void WritePanelVerdict() {
+    (void)WriteStateValue(DataFilePath(kHWIDResultFileName), PanelVerdictText());
 }
 
 void DetectODPanel() {

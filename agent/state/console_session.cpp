@@ -3,9 +3,13 @@
 #include "agent/log/log.h"
 #include "agent/machine/machine.h"
 
+#include <atomic>
 #include <string>
 
 namespace {
+
+// Set on the window thread and the folder watcher's.
+std::atomic<bool> awayFromConsole{false};
 
 std::wstring SessionText(DWORD session) {
     return session == machine::kNoSession ? std::wstring(L"none") : std::to_wstring(session);
@@ -35,5 +39,14 @@ bool ActsForConsole(const wchar_t* what) {
     WriteLog(std::wstring(what) + L": session " + SessionText(own) +
              L" is not the console session (" + SessionText(console) +
              L"), left to the console's agent");
+    NoteAwayFromConsole();
     return false;
+}
+
+void NoteAwayFromConsole() {
+    awayFromConsole = true;
+}
+
+bool TakeReturnToConsole() {
+    return awayFromConsole.exchange(false);
 }

@@ -14,5 +14,12 @@ DWORD ReadOwnSessionId();
 bool IsConsoleSession();
 
 // IsConsoleSession(); when it is false, logs that `what` was left to the console's agent, so
-// the log tells why an event had no effect.
+// the log tells why an event had no effect, and notes the agent as away (NoteAwayFromConsole).
 bool ActsForConsole(const wchar_t* what);
+
+// While this agent was away another session's agent may have written the shared files and
+// told its own host: the agent notes that it was away (a refused action, another session
+// taking the console), and on its return takes the files and the host back once.
+void NoteAwayFromConsole();
+// True once after the agent was noted away; clears the note.
+bool TakeReturnToConsole();

@@ -44,6 +44,22 @@ TEST_F(SimBiosControlTest, StoppedServiceRemovesTheDevice) {
     EXPECT_TRUE(StartSimBios()); // so is starting twice
 }
 
+// A standard user's process is refused the notebook's device; the double refuses the one
+// process it is told of, and no other.
+TEST_F(SimBiosControlTest, TheDeviceIsRefusedToTheNamedProcessOnly) {
+    ASSERT_TRUE(InitializeZVKACPIDevice());
+    uint32_t answer = 0;
+    ASSERT_TRUE(SetSimBiosValue(kSimBiosRefuseProcessId, GetCurrentProcessId()));
+    EXPECT_FALSE(GetDeviceStatus(kODPanelSupportDevice, &answer));
+    EXPECT_TRUE(ReadRequests().empty());
+    ASSERT_TRUE(SetSimBiosValue(kSimBiosRefuseProcessId, GetCurrentProcessId() + 4));
+    EXPECT_TRUE(GetDeviceStatus(kODPanelSupportDevice, &answer));
+    ASSERT_TRUE(RemoveSimBiosValue(kSimBiosRefuseProcessId));
+    EXPECT_TRUE(GetDeviceStatus(kODPanelSupportDevice, &answer));
+    EXPECT_EQ(2u, ReadRequests().size());
+    ASSERT_TRUE(CloseZVKACPIDevice());
+}
+
 TEST_F(SimBiosControlTest, RefusedDevsKeepsTheState) {
     ASSERT_TRUE(SetSimBiosValue(kSimBiosDEVSAnswer, 0));
     ASSERT_EQ(L"FAIL", Notify_BIOS_SetOD(L"1"));

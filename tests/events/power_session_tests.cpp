@@ -29,6 +29,19 @@ class Running : public AgentTest {
     }
 };
 
+// Every notice the host has printed; all sent so far are printed once it answers a command.
+std::vector<std::string> AllNotices(refhost::RefHostProcess& host) {
+    host.Send("get");
+    EXPECT_TRUE(host.WaitForLine(refhost::StartsWith("get mode="), 20000));
+    std::vector<std::string> notices;
+    for (const std::string& line : host.Lines()) {
+        if (line.rfind("notice ", 0) == 0) {
+            notices.push_back(line);
+        }
+    }
+    return notices;
+}
+
 } // namespace
 
 TEST_F(Running, UnplugAndReplugFollowThePowerSource) {
@@ -77,18 +90,6 @@ TEST_F(Running, APowerChangeInsideTheRateSwitchHasTheLastWord) {
     refhost::RefHostProcess host;
     ASSERT_TRUE(host.Start(refHostPath, {L"--plugin", pluginPath}));
     ASSERT_TRUE(host.WaitForLine(refhost::StartsWith("ready"), 20000));
-    // Every notice sent so far has been printed once the host answers a command.
-    auto allNotices = [&host] {
-        host.Send("get");
-        EXPECT_TRUE(host.WaitForLine(refhost::StartsWith("get mode="), 20000));
-        std::vector<std::string> notices;
-        for (const std::string& line : host.Lines()) {
-            if (line.rfind("notice ", 0) == 0) {
-                notices.push_back(line);
-            }
-        }
-        return notices;
-    };
     // One agent for all rows (every start is a chance for Wine to refuse a process under load):
     // each row begins where the previous one ended, brought to its start by ordinary events.
     const LPARAM own = static_cast<LPARAM>(agent.SessionId());
@@ -108,7 +109,7 @@ TEST_F(Running, APowerChangeInsideTheRateSwitchHasTheLastWord) {
         }
         WriteStateFile(L"lasttimeACDC.txt", "x");
         WriteStateFile(L"lasttimeDCRefresh.txt", "x");
-        const size_t noticesBefore = allNotices().size();
+        const size_t noticesBefore = AllNotices(host).size();
         simnotebook::ClearRecord();
 
         simnotebook::ArmPowerDuringNextModeChange(c.inner);
@@ -121,7 +122,7 @@ TEST_F(Running, APowerChangeInsideTheRateSwitchHasTheLastWord) {
         EXPECT_EQ(simbios::GetODState(), c.overdrive);
         EXPECT_EQ(StateFile(L"Icon.txt"), c.icon);
         ExpectLastState(c.acdc, c.dcRefresh);
-        std::vector<std::string> notices = allNotices();
+        std::vector<std::string> notices = AllNotices(host);
         EXPECT_EQ(notices.size() - noticesBefore, c.notices) << ReadLog();
         ASSERT_FALSE(notices.empty());
         EXPECT_EQ(refhost::LineField(notices.back(), "lparam"), c.icon);
@@ -274,17 +275,100 @@ TEST_F(Running, AwayFromTheConsoleNothingIsDoneUntilTheSessionIsBack) {
     host.Stop();
 }
 
+// Meanwhile another user's agent wrote the shared files from its own view (a standard user's
+// agent, refused the BIOS, says "no overdrive panel") and told its own host. Back at the
+// console this agent puts its own findings there at once and tells its host once, whether the
+// return comes with the console's connection or with the first unlock at the console.
+TEST_F(Running, BackAtTheConsoleItsOwnFindingsReplaceAnotherAgentsFiles) {
+    struct Step {
+        WPARAM event;
+        LPARAM sessionOffset; // from the agent's own session
+    };
+    struct Case {
+        const char* way;
+        std::vector<Step> away;
+        std::vector<Step> back;
+        bool anotherAgent; // the console went to another session, whose agent wrote the files
+        size_t notices;
+    } cases[] = {
+        {"the console connects to this session, then the session is unlocked",
+         {{WTS_SESSION_LOCK, 0}, {WTS_CONSOLE_DISCONNECT, 0}, {WTS_CONSOLE_CONNECT, 1}},
+         {{WTS_CONSOLE_CONNECT, 0}, {WTS_SESSION_UNLOCK, 0}},
+         true,
+         1},
+        {"the session is unlocked at the console",
+         {{WTS_SESSION_LOCK, 0}, {WTS_CONSOLE_CONNECT, 1}},
+         {{WTS_SESSION_UNLOCK, 0}},
+         true,
+         1},
+        // No console notice reached the agent (its session registration was late, say): the
+        // files it finds at the unlock are not the ones it wrote.
+        {"unheard of, the session is unlocked at the console",
+         {{WTS_SESSION_LOCK, 0}},
+         {{WTS_SESSION_UNLOCK, 0}},
+         true,
+         1},
+        {"the session locks and unlocks at the console",
+         {{WTS_SESSION_LOCK, 0}},
+         {{WTS_SESSION_UNLOCK, 0}},
+         false,
+         0},
+    };
+    refhost::RefHostProcess host;
+    ASSERT_TRUE(host.Start(refHostPath, {L"--plugin", pluginPath}));
+    ASSERT_TRUE(host.WaitForLine(refhost::StartsWith("ready"), 20000));
+    const DWORD own = agent.SessionId();
+    ASSERT_NE(own, 0xFFFFFFFFu);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.way);
+        ASSERT_EQ(StateFile(L"Icon.txt"), "1");
+        if (c.anotherAgent) {
+            simnotebook::SetConsoleSession(own + 1);
+        }
+        for (const Step& step : c.away) {
+            agent.Send(WM_WTSSESSION_CHANGE, step.event, own + step.sessionOffset);
+        }
+        if (c.anotherAgent) {
+            WriteStateFile(L"HWID_Result.txt", "0");
+            WriteStateFile(L"Icon.txt", "2");
+        }
+        const size_t noticesBefore = AllNotices(host).size();
+
+        simnotebook::SetConsoleSessionSelf();
+        for (const Step& step : c.back) {
+            agent.Send(WM_WTSSESSION_CHANGE, step.event, own + step.sessionOffset);
+        }
+        EXPECT_EQ(StateFile(L"HWID_Result.txt"), "1");
+        EXPECT_EQ(StateFile(L"Icon.txt"), "1");
+        std::vector<std::string> notices = AllNotices(host);
+        EXPECT_EQ(notices.size() - noticesBefore, c.notices) << ReadLog();
+        ASSERT_FALSE(notices.empty());
+        EXPECT_EQ(refhost::LineField(notices.back(), "mode"), "1");
+    }
+    host.Stop();
+}
+
+// The logon of this session restores the start form; another user's logon or logoff (a second
+// user, a remote session) is that user's and leaves the rate and the recorded state alone.
 TEST_F(Running, StartFormAtLogonKeepsTheUsersLowRateOnAC) {
+    const LPARAM own = static_cast<LPARAM>(agent.SessionId());
     WriteStateFile(L"lasttimeACDC.txt", "1");
     WriteStateFile(L"lasttimeDCRefresh.txt", "1");
-    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGON);
+    simnotebook::ClearRecord();
+    const size_t decisions = CountInLog("] Detect_Notify_Fn: Power Status = ");
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGON, own + 1);
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGOFF, own + 1);
+    EXPECT_EQ(CountModeChanges(), 0u);
+    ExpectLastState("1", "1");
+    EXPECT_EQ(CountInLog("] Detect_Notify_Fn: Power Status = "), decisions);
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGON, own);
     EXPECT_EQ(CurrentRate(), 60u);
     // Battery, last state "x": the start form changes nothing.
     simnotebook::SetACLineStatus(0);
     simnotebook::SetCurrentMode(0, {1920, 1080, 32, 144});
     WriteStateFile(L"lasttimeACDC.txt", "x");
     WriteStateFile(L"lasttimeDCRefresh.txt", "1");
-    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGON);
+    agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOGON, own);
     EXPECT_EQ(CurrentRate(), 144u);
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sddl.h>
+#include <wtsapi32.h>
 
 #include <atomic>
 
@@ -188,6 +189,77 @@ TEST_F(StartUp, NoInternalPanelMeansNoDecisionAndVerdictZero) {
     ASSERT_TRUE(DeleteFileW(testsupport::DataPath(L"HWID_Result.txt").c_str()));
     EXPECT_TRUE(WaitUntil([] { return StateFile(L"HWID_Result.txt") == "0"; })) << ReadLog();
     EXPECT_EQ(CountInLog("fsWatcher_OD_Result_Changed"), 0u);
+}
+
+// Another user is at the screen when this user's agent starts (a second logon, a remote
+// session): the agent identifies the panel and logs what it found, but the shared files, NeedShow
+// and the host are the console agent's until this session is the console. A standard user's
+// agent, refused the BIOS, finds no overdrive support: it must not tell the console's user so.
+TEST_F(StartUp, AnAgentStartedAwayFromTheConsoleLeavesTheSharedFilesAlone) {
+    struct Case {
+        const char* agent;
+        bool refusedBios;
+        bool panelNamed;  // WMI names the internal display
+        const char* hwid; // both as the console's agent left them
+        const char* icon;
+        const char* found; // the log line of this agent's own finding
+        const char* hwidAtConsole;
+        const char* iconAtConsole;
+        DWORD needShowAtConsole;
+    } cases[] = {
+        {"an administrator's agent", false, true, "0", "2",
+         "] Is OD Panel, detectEDID = AUO519D\r\n", "1", "1", 1},
+        // The rates come from the EDID, with or without the BIOS.
+        {"a standard user's agent", true, true, "1", "1",
+         "] OD Panel detect Fail, detectEDID = AUO519D\r\n", "0", "2", 1},
+        // Without an identified panel there is no icon value and no pair of rates.
+        {"an agent that finds no internal display", false, false, "1", "1",
+         "] detectEDID Fail, BIOS not return EDID.\r\n", "0", "1", 0},
+    };
+    DWORD own = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &own));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.agent);
+        agent.Terminate();
+        testsupport::ResetDataFolder();
+        WriteStateFile(L"HWID_Result.txt", c.hwid);
+        WriteStateFile(L"Icon.txt", c.icon);
+        SetNeedShow(0);
+        simnotebook::SetConsoleSession(own + 1);
+        simnotebook::SetWmiRows(c.panelNamed
+                                    ? std::vector<simnotebook::WmiRow>{simnotebook::DefaultWmiRow()}
+                                    : std::vector<simnotebook::WmiRow>{});
+        simnotebook::ClearRecord();
+        ASSERT_TRUE(simbios::RemoveSimBiosValue(simbios::kSimBiosRefuseProcessId));
+        ASSERT_TRUE(agent.Start(simAgentPath, true, [&c](DWORD processId) {
+            if (c.refusedBios) {
+                ASSERT_TRUE(simbios::SetSimBiosValue(simbios::kSimBiosRefuseProcessId, processId));
+            }
+        }));
+
+        EXPECT_EQ(CountInLog(c.found), 1u) << ReadLog();
+        EXPECT_EQ(StateFile(L"HWID_Result.txt"), c.hwid);
+        EXPECT_EQ(StateFile(L"Icon.txt"), c.icon);
+        DWORD needShow = 7;
+        EXPECT_TRUE(ReadProductValue(L"NeedShow", &needShow));
+        EXPECT_EQ(needShow, 0u);
+        for (const wchar_t* name : {L"lasttimeACDC.txt", L"lasttimeDCRefresh.txt"}) {
+            bool exists = true;
+            StateFile(name, &exists);
+            EXPECT_FALSE(exists) << testing::PrintToString(std::wstring(name));
+        }
+        EXPECT_EQ(CountModeChanges(), 0u);
+        EXPECT_EQ(CountInLog("] Send Message to Helmbay\r\n"), 0u);
+
+        // Its session is the console now: its own findings go to the files.
+        simnotebook::SetConsoleSessionSelf();
+        agent.Send(WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT, static_cast<LPARAM>(own));
+        EXPECT_EQ(StateFile(L"HWID_Result.txt"), c.hwidAtConsole);
+        EXPECT_EQ(StateFile(L"Icon.txt"), c.iconAtConsole);
+        EXPECT_TRUE(ReadProductValue(L"NeedShow", &needShow));
+        EXPECT_EQ(needShow, c.needShowAtConsole);
+    }
+    EXPECT_TRUE(simbios::RemoveSimBiosValue(simbios::kSimBiosRefuseProcessId));
 }
 
 // At an early logon WMI may name no internal display yet: it is asked again while the window

@@ -43,6 +43,15 @@ echo "$out" | grep -q 'adapter 0: \\\\.\\DISPLAY1 state=5 takes=1 current=2560x1
 echo "$out" | grep -q 'monitor 0: \\\\.\\DISPLAY2\\Monitor0 MONITOR\\AUO519D\\.* state=3' ||
     fail "panel on adapter 1: $out"
 
+# Another session's agent writes the shared files (a standard user's: 0 and 2).
+folder='C:\Users\Public\Roaming\ZAVIK\Lumivane'
+"$run" cmd /c mkdir "$folder" >/dev/null 2>&1
+sim other-agent 0 2 || fail "other-agent"
+hwid=$("$run" cmd /c type "$folder\HWID_Result.txt" | tr -d '\r')
+icon=$("$run" cmd /c type "$folder\Icon.txt" | tr -d '\r')
+[ "$hwid" = 0 ] && [ "$icon" = 2 ] || fail "other-agent wrote HWID_Result.txt '$hwid', Icon.txt '$icon'"
+sim other-agent 0 >/dev/null 2>&1 && fail "other-agent without the icon accepted"
+
 sim power 7x >/dev/null 2>&1 && fail "bad argument accepted"
 sim console-session me >/dev/null 2>&1 && fail "bad console session accepted"
 sim bogus >/dev/null 2>&1 && fail "unknown command accepted"

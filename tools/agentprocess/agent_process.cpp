@@ -59,14 +59,20 @@ AgentProcess::~AgentProcess() {
     Stop();
 }
 
-bool AgentProcess::Start(const std::wstring& exePath, bool waitForLoop) {
+bool AgentProcess::Start(const std::wstring& exePath, bool waitForLoop,
+                         const std::function<void(DWORD)>& beforeItRuns) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     std::wstring commandLine = L"\"" + exePath + L"\"";
-    if (!CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+    const DWORD flags = beforeItRuns ? CREATE_SUSPENDED : 0;
+    if (!CreateProcessW(exePath.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags, nullptr,
                         nullptr, &startup, &info)) {
         return false;
+    }
+    if (beforeItRuns) {
+        beforeItRuns(info.dwProcessId);
+        ResumeThread(info.hThread);
     }
     CloseHandle(info.hThread);
     process_ = info.hProcess;

@@ -30,8 +30,10 @@ class AgentProcess {
     AgentProcess& operator=(const AgentProcess&) = delete;
 
     // Starts the agent and, unless waitForLoop is false, waits until start-up has reached
-    // the message loop.
-    bool Start(const std::wstring& exePath, bool waitForLoop = true);
+    // the message loop. beforeItRuns, when given, gets the new process's id before the
+    // process runs its first instruction (to refuse it the BIOS device, for example).
+    bool Start(const std::wstring& exePath, bool waitForLoop = true,
+               const std::function<void(DWORD)>& beforeItRuns = {});
     // The window answers sent messages already while start-up waits in its first decision,
     // so an answer alone proves little. Once the single-instance mutex exists, start-up does
     // not answer again before its message loop, so the next answer comes from the loop -

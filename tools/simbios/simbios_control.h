@@ -30,6 +30,10 @@
 //   FailDSTS, FailDEVS nonzero: that method's exchange fails (the driver completes the
 //                      request with an error status, DeviceIoControl returns FALSE). The
 //                      request is still recorded.
+//   RefuseProcessId    if present, the id of one process that is refused the device, as a
+//                      standard user's process is: every request it sends fails with
+//                      ERROR_ACCESS_DENIED and is not recorded. (Wine's driver host cannot
+//                      refuse the open itself.) Other processes are served as before.
 // Written by the driver, for leak checks:
 //   OpenHandles        handles open on "\\.\ZVKACPI" (create minus close requests). Wine
 //                      delivers the close of a handle to the driver after CloseHandle has
@@ -65,6 +69,7 @@ constexpr wchar_t kSimBiosDEVSAnswer[] = L"DEVSAnswer";
 constexpr wchar_t kSimBiosReplyLength[] = L"ReplyLength";
 constexpr wchar_t kSimBiosFailDSTS[] = L"FailDSTS";
 constexpr wchar_t kSimBiosFailDEVS[] = L"FailDEVS";
+constexpr wchar_t kSimBiosRefuseProcessId[] = L"RefuseProcessId";
 
 // How many requests the record keeps.
 constexpr uint32_t kSimBiosRecordSlots = 256;

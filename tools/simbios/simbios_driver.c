@@ -227,6 +227,21 @@ static NTSTATUS DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
     return CompleteIrp(irp, STATUS_SUCCESS, 0);
 }
 
+/* A standard user's process is refused the notebook's ACPI device by the device's security.
+ * Wine's driver host cannot refuse an open (it does not wait for the driver's answer to the
+ * create request), so the double refuses the one process named by RefuseProcessId at every
+ * request instead: each fails with access denied, never reaches the BIOS and is not recorded.
+ * Every other process is served as before. */
+static BOOLEAN RefusesRequestor(void) {
+    HANDLE key = OpenParametersKey();
+    BOOLEAN present = FALSE;
+    ULONG refused = QueryDword(key, L"RefuseProcessId", 0, &present);
+    if (key != NULL) {
+        ZwClose(key);
+    }
+    return present && refused == (ULONG)(ULONG_PTR)PsGetCurrentProcessId();
+}
+
 static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
@@ -243,6 +258,9 @@ static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 
     if (stack->Parameters.DeviceIoControl.IoControlCode != ACPI_CONTROL_CODE) {
         return CompleteIrp(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    }
+    if (RefusesRequestor()) {
+        return CompleteIrp(irp, STATUS_ACCESS_DENIED, 0);
     }
     if (buffer == NULL) {
         kept = 0;

@@ -1,5 +1,7 @@
 // simnotebook.exe: changes the simulated notebook from a shell script while the agent runs.
 // Exit code 0 on success, 1 for a usage error.
+#include "common/data_folder.h"
+#include "common/fixed_paths.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <windows.h>
@@ -34,6 +36,8 @@ const wchar_t kUsage[] =
     L"                               and announces it from inside the change; then disarms\n"
     L"  edid <file>                  install a raw EDID for the default panel's keys\n"
     L"  console-session <id|self>    active console session (self: the asking process's own)\n"
+    L"  other-agent <hwid> <icon>    HWID_Result.txt and Icon.txt as another session's agent\n"
+    L"                               writes them (a standard user's: 0 and 2)\n"
     L"  record                       print the recorded mode changes, delays, re-enumerations\n"
     L"  clear                        clear the record\n";
 
@@ -119,6 +123,14 @@ bool ReadBinaryFile(const wchar_t* path, std::vector<uint8_t>* bytes) {
     }
     fclose(file);
     return true;
+}
+
+// One value, written the way every agent writes its state files.
+bool WriteAsOtherAgent(const wchar_t* name, const std::wstring& value) {
+    const std::string bytes(value.begin(), value.end());
+    FolderCheck folder;
+    return WriteDataFile(name, bytes.c_str(), static_cast<DWORD>(bytes.size()), &folder) ==
+           DataPlace::Sound;
 }
 
 int Run(const std::vector<std::wstring>& args) {
@@ -234,6 +246,12 @@ int Run(const std::vector<std::wstring>& args) {
             simnotebook::SetConsoleSession(static_cast<uint32_t>(a));
         } else {
             return Usage();
+        }
+    } else if (command == L"other-agent" && args.size() == 3) {
+        if (!WriteAsOtherAgent(kHWIDResultFileName, args[1]) ||
+            !WriteAsOtherAgent(kIconFileName, args[2])) {
+            fwprintf(stderr, L"cannot write the data folder\n");
+            return 1;
         }
     } else if (command == L"record" && args.size() == 1) {
         PrintRecord();
