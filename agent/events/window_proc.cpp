@@ -160,6 +160,9 @@ void OnTimer(HWND window, WPARAM timer) {
     case kReenumerationTimer:
         OnReenumerationTimer(window);
         break;
+    case kIdentificationTimer:
+        OnIdentificationTimer(window);
+        break;
     default:
         break;
     }
@@ -203,7 +206,7 @@ void OnSessionChange(WPARAM event, DWORD session) {
             if (ActsForConsole(L"WTS_SESSION_UNLOCK")) {
                 RestoreForSession();
                 OnPowerEvent();
-                RetryPanelIdentification(L"unlock");
+                RetryPanelIdentificationLater(L"unlock");
             }
         }
         break;
