@@ -191,6 +191,26 @@ TEST_F(StartUp, NoInternalPanelMeansNoDecisionAndVerdictZero) {
     EXPECT_EQ(CountInLog("fsWatcher_OD_Result_Changed"), 0u);
 }
 
+// A user who opened the data folder without sharing before the agent started shuts the folder
+// watcher out for a while: it says so once, tries again, and follows the choice once the folder
+// is let go, without a restart.
+TEST_F(StartUp, AWatcherShutOutOfTheDataFolderFollowsTheChoiceOnceItIsLetGo) {
+    HANDLE held = CreateFileW(L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane", FILE_LIST_DIRECTORY,
+                              0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_TRUE(WaitForLog("] WatchDataFolder: CreateFile error:32\r\n")) << ReadLog();
+    EXPECT_EQ(StateFile(L"Icon.txt"), "1");
+    WriteStateFile(L"OD_Result.txt", "0");
+    CloseHandle(held);
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"Icon.txt") == "0" && !simbios::GetODState(); }))
+        << ReadLog();
+    WriteStateFile(L"OD_Result.txt", "1");
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"Icon.txt") == "1" && simbios::GetODState(); }))
+        << ReadLog();
+    EXPECT_EQ(CountInLog("] WatchDataFolder: CreateFile error:"), 1u);
+}
+
 // At an early logon WMI may name no internal display yet: it is asked again while the window
 // runs, and a late answer gets what start-up gives an identified panel.
 TEST_F(StartUp, AnInternalDisplayNamedLateIsIdentifiedThen) {
