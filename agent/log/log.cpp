@@ -32,8 +32,11 @@ std::string FormatLogLine(const std::tm& localTime, const std::wstring& message)
 namespace {
 
 inline constexpr wchar_t kOldLogFileName[] = L"OD_Log.1.txt";
-// Past this, lines are dropped while the full log cannot be renamed (a reader holding it without
-// delete sharing, or a folder a user put in the old log's place): the bound holds regardless.
+// Where the full log goes while OD_Log.1.txt cannot be replaced: a log viewer or a support tool
+// holds it open (the platform refuses to replace an open file), or a user put a folder there.
+inline constexpr wchar_t kSpareOldLogFileName[] = L"OD_Log.2.txt";
+// Past this, lines are dropped while the full log cannot be renamed at all: the bound holds
+// regardless.
 constexpr unsigned long long kLogHardLimitBytes = 2 * kLogLimitBytes;
 constexpr DWORD kLogShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -50,12 +53,22 @@ DataPlace OpenLog(UniqueFileHandle* log, UniqueFileHandle* folder, HANDLE* folde
                           log->Put());
 }
 
-// Renames the checked, open log to OD_Log.1.txt in the folder it was opened in: the handle, not
-// the name, so the file renamed is the one checked.
-bool RenameFullLog(HANDLE log, HANDLE folder) {
+enum class Rotation { None, Old, Spare };
+
+// Renames the checked, open log to OD_Log.1.txt, or else to OD_Log.2.txt, in the folder it was
+// opened in: the handle, not the name, so the file renamed is the one checked.
+Rotation RenameFullLog(HANDLE log, HANDLE folder) {
     UniqueFileHandle renamer(ReOpenFile(log, DELETE | SYNCHRONIZE, kLogShare, 0));
-    return renamer.Valid() &&
-           RenameInFolder(renamer.Get(), folder, kOldLogFileName, true) == ERROR_SUCCESS;
+    if (!renamer.Valid()) {
+        return Rotation::None;
+    }
+    if (RenameInFolder(renamer.Get(), folder, kOldLogFileName, true) == ERROR_SUCCESS) {
+        return Rotation::Old;
+    }
+    if (RenameInFolder(renamer.Get(), folder, kSpareOldLogFileName, true) == ERROR_SUCCESS) {
+        return Rotation::Spare;
+    }
+    return Rotation::None;
 }
 
 bool AppendBytes(HANDLE log, const std::string& bytes) {
@@ -97,9 +110,17 @@ bool AppendLogLine(const std::wstring& message) {
     }
     const unsigned long long after = static_cast<unsigned long long>(size.QuadPart) + line.size();
     if (size.QuadPart > 0 && after > kLogLimitBytes) {
-        if (RenameFullLog(log.Get(), folderHandle)) {
+        const Rotation rotation = RenameFullLog(log.Get(), folderHandle);
+        if (rotation != Rotation::None) {
             if (OpenLog(&log, &folder, &folderHandle) != DataPlace::Sound) {
                 return false;
+            }
+            if (rotation == Rotation::Spare) {
+                // Whoever looks for the older lines learns where they are.
+                (void)AppendBytes(
+                    log.Get(), FormatLogLine(localTime, std::wstring(L"Log: ") + kOldLogFileName +
+                                                            L" is in use, the full log is " +
+                                                            kSpareOldLogFileName));
             }
         } else if (after > kLogHardLimitBytes) {
             return false;
