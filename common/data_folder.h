@@ -197,10 +197,10 @@ inline FolderCheck CheckDataFolder() {
 // cannot do. From ntdll, which every process has loaded: nothing to link.
 using NtCreateFileCall = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                       PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
-using NtSetInformationFileCall = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                              FILE_INFORMATION_CLASS);
+// The information class as its number: some headers' enumeration lists only its first value.
+using NtSetInformationFileCall = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 using NtStatusToErrorCall = ULONG(NTAPI*)(LONG);
-inline constexpr int kFileRenameInformation = 10;
+inline constexpr ULONG kFileRenameInformation = 10;
 
 template <typename Call> Call NtdllCall(const char* name) {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -272,7 +272,7 @@ inline DWORD RenameInFolder(HANDLE file, HANDLE folder, const wchar_t* name, boo
     IO_STATUS_BLOCK io = {};
     const LONG status =
         setInformation(file, &io, rename, static_cast<ULONG>(sizeof(FILE_RENAME_INFO) + nameBytes),
-                       static_cast<FILE_INFORMATION_CLASS>(kFileRenameInformation));
+                       kFileRenameInformation);
     return status < 0 ? ErrorOfStatus(status) : ERROR_SUCCESS;
 }
 
@@ -295,7 +295,6 @@ inline FolderCheck CreateDataFolder() {
                                        kCheckAccess, kShareAll, &parentFolder);
     if (parent.place != DataPlace::Sound) {
         // A redirected parent is told as the folder's own redirection.
-        parent.folder = INVALID_HANDLE_VALUE;
         return parent;
     }
     HANDLE created = INVALID_HANDLE_VALUE;
