@@ -124,6 +124,17 @@ LRESULT CALLBACK DisplayChangeProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// A hidden top-level window of this thread with its own window procedure.
+HWND CreateTopLevelWindow(WNDPROC procedure, const wchar_t* className) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           windowClass.hInstance, nullptr);
+}
+
 class PanelMachine : public testing::Test {
   protected:
     void SetUp() override {
@@ -275,13 +286,7 @@ TEST_F(PanelMachine, SetRefreshRateAppliesTheLowRate) {
 // As on the platform, a mode change that takes effect reaches every top-level window before
 // the call returns: the agent's own window handles it nested inside SetRefreshRate.
 TEST_F(PanelMachine, SetRefreshRateAnnouncesTheChangeToTopLevelWindowsBeforeReturning) {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DisplayChangeProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"LumivanePanelTestWindow";
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateTopLevelWindow(DisplayChangeProc, L"LumivanePanelTestWindow");
     ASSERT_NE(window, nullptr);
     displayChanges.clear();
 
@@ -407,13 +412,7 @@ DWORD WINAPI SendQueryMessage(LPVOID parameter) {
 // for, as the platform's does; a posted message, a message the thread sends itself and a sent
 // one already replied to may query.
 TEST_F(PanelMachine, WmiQueryFailsInsideAMessageSentFromAnotherThread) {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = QueryingProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"WmiQueryInMessages";
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateTopLevelWindow(QueryingProc, L"WmiQueryInMessages");
     ASSERT_NE(window, nullptr);
     queriesInMessages.clear();
     HANDLE sender = CreateThread(nullptr, 0, SendQueryMessage, window, 0, nullptr);
@@ -432,7 +431,6 @@ TEST_F(PanelMachine, WmiQueryFailsInsideAMessageSentFromAnotherThread) {
     }
     SendMessageW(window, kQueryMessage, 5, 0);
     DestroyWindow(window);
-    UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
     const std::vector<std::pair<UINT, bool>> expected = {
         {1u, false}, {2u, false}, {3u, true}, {4u, true}, {5u, true}};
     EXPECT_EQ(queriesInMessages, expected);
