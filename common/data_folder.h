@@ -8,6 +8,8 @@
 // - the folder must be no reparse point, and the final path of a handle to it must be the final
 //   path of C:\Users\Public (which only administrators can replace; resolving it keeps machines
 //   whose user folders were moved working) followed by \Roaming\ZAVIK\Lumivane;
+// - the file is opened by its name relative to the handle the folder was checked by, so the
+//   folder written into is the folder checked, whatever happened to the path meanwhile;
 // - the file is opened without following a link and without truncating, and its handle must be
 //   no reparse point, have exactly one link and lie, by its final path, in that folder.
 // Reading is not guarded: a reader only learns what a user could have written anyway.
@@ -19,7 +21,9 @@
 #include "common/fixed_paths.h"
 
 #include <windows.h>
+#include <winternl.h>
 
+#include <cstring>
 #include <cwchar>
 
 // The folder whose final path anchors the data folder's, and the rest of the data folder's path.
@@ -40,6 +44,15 @@ constexpr bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
 }
 static_assert(StartsWith(kDataFolder, kPublicFolder), "the data folder lies below Public");
 static_assert(StartsWith(kDataFolder, kDataFolderParent), "the parent is the data folder's");
+inline constexpr const wchar_t* kDataFolderName =
+    kDataFolder + sizeof kDataFolderParent / sizeof(wchar_t);
+static_assert(kDataFolder[sizeof kDataFolderParent / sizeof(wchar_t) - 1] == L'\\',
+              "the data folder's name follows its parent's path");
+
+// A check's own handle takes no part in sharing checks (attributes only), so a user who holds
+// the folder without sharing cannot shut a writer out; names open relative to it all the same.
+inline constexpr DWORD kCheckAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Room for any path the platform reports for a file in the data folder.
 inline constexpr DWORD kPathCapacity = 1024;
@@ -60,6 +73,9 @@ struct FolderCheck {
     DataPlace place = DataPlace::Unavailable;
     DWORD error = ERROR_SUCCESS; // when Unavailable
     PathText finalPath = {};     // where the folder really is, when it could be opened
+    // The handle the folder was checked by, while its owner keeps it open (a fresh check's
+    // caller, or the agent's hold); files are opened relative to it. Not owned here.
+    HANDLE folder = INVALID_HANDLE_VALUE;
 };
 
 // Appends text; false (and the path left as it was) when it would not fit.
@@ -126,10 +142,11 @@ inline bool ExpectedFinalPath(const wchar_t* belowPublic, PathText* path) {
     return resolved && AppendPathText(path, belowPublic);
 }
 
-// Checks one folder below C:\Users\Public; `share` is what the handle, kept in *held when held
-// is not null, lets others do meanwhile.
-inline FolderCheck CheckFolderAt(const wchar_t* folder, const wchar_t* belowPublic, DWORD share,
-                                 HANDLE* held) {
+// Checks one folder below C:\Users\Public through a handle with `access` (kCheckAccess at
+// least); `share` is what the handle, kept in *held (and check.folder) when held is not null and
+// the folder is sound, lets others do meanwhile.
+inline FolderCheck CheckFolderAt(const wchar_t* folder, const wchar_t* belowPublic, DWORD access,
+                                 DWORD share, HANDLE* held) {
     FolderCheck check;
     if (held != nullptr) {
         *held = INVALID_HANDLE_VALUE;
@@ -137,7 +154,7 @@ inline FolderCheck CheckFolderAt(const wchar_t* folder, const wchar_t* belowPubl
     // The path's own attributes too: some platforms resolve a link even when asked not to, and
     // only the attributes of the name tell it is one.
     const DWORD attributes = GetFileAttributesW(folder);
-    HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+    HANDLE handle = CreateFileW(folder, access | kCheckAccess, share, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         check.error = GetLastError();
@@ -164,31 +181,129 @@ inline FolderCheck CheckFolderAt(const wchar_t* folder, const wchar_t* belowPubl
     }
     if (check.place == DataPlace::Sound && held != nullptr) {
         *held = handle;
+        check.folder = handle;
     } else {
         CloseHandle(handle);
     }
     return check;
 }
 
+// What the check tells, without a handle to write through.
 inline FolderCheck CheckDataFolder() {
-    return CheckFolderAt(kDataFolder, kDataFolderBelowPublic,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr);
+    return CheckFolderAt(kDataFolder, kDataFolderBelowPublic, kCheckAccess, kShareAll, nullptr);
 }
 
-// Creates the data folder when it is missing and its parent is sound; the check of the result.
+// The calls that open and rename a name relative to a folder handle, which the Win32 calls
+// cannot do. From ntdll, which every process has loaded: nothing to link.
+using NtCreateFileCall = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                      PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+// The information class as its number: some headers' enumeration lists only its first value.
+using NtSetInformationFileCall = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using NtStatusToErrorCall = ULONG(NTAPI*)(LONG);
+inline constexpr ULONG kFileRenameInformation = 10;
+
+template <typename Call> Call NtdllCall(const char* name) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr
+               ? nullptr
+               : reinterpret_cast<Call>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
+}
+
+inline DWORD ErrorOfStatus(LONG status) {
+    const auto toError = NtdllCall<NtStatusToErrorCall>("RtlNtStatusToDosError");
+    return toError == nullptr ? ERROR_GEN_FAILURE : static_cast<DWORD>(toError(status));
+}
+
+// A plain name of the folder: no path, no stream, no "." or "..".
+inline bool IsPlainName(const wchar_t* name) {
+    const size_t length = wcslen(name);
+    return length > 0 && length < MAX_PATH && wcspbrk(name, L"\\/:") == nullptr &&
+           wcscmp(name, L".") != 0 && wcscmp(name, L"..") != 0;
+}
+
+// Opens `name` in the folder open as `folder`, never following a link. disposition: FILE_OPEN or
+// FILE_CREATE; options: FILE_NON_DIRECTORY_FILE or FILE_DIRECTORY_FILE. ERROR_SUCCESS and
+// *file, or the reason.
+inline DWORD OpenInFolder(HANDLE folder, const wchar_t* name, DWORD access, DWORD share,
+                          ULONG disposition, ULONG options, HANDLE* file) {
+    *file = INVALID_HANDLE_VALUE;
+    const auto create = NtdllCall<NtCreateFileCall>("NtCreateFile");
+    if (!IsPlainName(name)) {
+        return ERROR_INVALID_NAME;
+    }
+    if (create == nullptr) {
+        return ERROR_PROC_NOT_FOUND;
+    }
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name);
+    text.Length = static_cast<USHORT>(wcslen(name) * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE handle = nullptr;
+    const LONG status = create(
+        &handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+        disposition, options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr, 0);
+    if (status < 0) {
+        return ErrorOfStatus(status);
+    }
+    *file = handle;
+    return ERROR_SUCCESS;
+}
+
+// Renames the open file (opened with DELETE access) to `name` in the folder open as `folder`.
+inline DWORD RenameInFolder(HANDLE file, HANDLE folder, const wchar_t* name, bool replace) {
+    const auto setInformation = NtdllCall<NtSetInformationFileCall>("NtSetInformationFile");
+    if (!IsPlainName(name)) {
+        return ERROR_INVALID_NAME;
+    }
+    if (setInformation == nullptr) {
+        return ERROR_PROC_NOT_FOUND;
+    }
+    const size_t nameBytes = wcslen(name) * sizeof(wchar_t);
+    alignas(FILE_RENAME_INFO)
+        BYTE buffer[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(wchar_t)] = {};
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->RootDirectory = folder;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    memcpy(rename->FileName, name, nameBytes);
+    IO_STATUS_BLOCK io = {};
+    const LONG status =
+        setInformation(file, &io, rename, static_cast<ULONG>(sizeof(FILE_RENAME_INFO) + nameBytes),
+                       kFileRenameInformation);
+    return status < 0 ? ErrorOfStatus(status) : ERROR_SUCCESS;
+}
+
+inline bool DeleteByHandle(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != FALSE;
+}
+
+// Creates the data folder when it is missing and its parent is sound, inside the parent as
+// checked; the check of the result.
 inline FolderCheck CreateDataFolder() {
     FolderCheck check = CheckDataFolder();
     if (check.place != DataPlace::Unavailable) {
         return check;
     }
-    FolderCheck parent =
-        CheckFolderAt(kDataFolderParent, kDataFolderParentBelowPublic,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr);
+    HANDLE parentFolder = INVALID_HANDLE_VALUE;
+    FolderCheck parent = CheckFolderAt(kDataFolderParent, kDataFolderParentBelowPublic,
+                                       kCheckAccess, kShareAll, &parentFolder);
     if (parent.place != DataPlace::Sound) {
         // A redirected parent is told as the folder's own redirection.
         return parent;
     }
-    (void)CreateDirectoryW(kDataFolder, nullptr); // an existing folder is checked below
+    HANDLE created = INVALID_HANDLE_VALUE;
+    // An existing folder is checked below.
+    if (OpenInFolder(parentFolder, kDataFolderName, kCheckAccess, kShareAll, FILE_CREATE,
+                     FILE_DIRECTORY_FILE, &created) == ERROR_SUCCESS) {
+        CloseHandle(created);
+    }
+    CloseHandle(parentFolder);
     return CheckDataFolder();
 }
 
@@ -215,38 +330,38 @@ inline DataPlace OpenDataFileIn(const FolderCheck& folder, const wchar_t* name, 
                                 DWORD share, bool create, HANDLE* file) {
     *file = INVALID_HANDLE_VALUE;
     PathText path;
-    if (folder.place != DataPlace::Sound || !JoinPathText(&path, kDataFolder, name)) {
+    if (folder.place != DataPlace::Sound || folder.folder == INVALID_HANDLE_VALUE ||
+        !JoinPathText(&path, kDataFolder, name)) {
         return folder.place == DataPlace::Sound ? DataPlace::Unavailable : folder.place;
     }
     const DWORD attributes = GetFileAttributesW(path.text);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return DataPlace::Link;
     }
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     access |= FILE_READ_ATTRIBUTES;
-    HANDLE handle = CreateFileW(path.text, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD error = OpenInFolder(folder.folder, name, access, share, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE, &handle);
     bool created = false;
     // Created only where nothing is, not even a link that names a missing file: opening
     // "always" would create that file wherever the link points.
-    if (handle == INVALID_HANDLE_VALUE && create && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    if (error == ERROR_FILE_NOT_FOUND && create) {
         // With the right to take back a file created in a folder replaced meanwhile.
-        handle =
-            CreateFileW(path.text, access | DELETE, share, nullptr, CREATE_NEW, flags, nullptr);
-        created = handle != INVALID_HANDLE_VALUE;
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-            handle = CreateFileW(path.text, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+        error = OpenInFolder(folder.folder, name, access | DELETE, share, FILE_CREATE,
+                             FILE_NON_DIRECTORY_FILE, &handle);
+        created = error == ERROR_SUCCESS;
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+            error = OpenInFolder(folder.folder, name, access, share, FILE_OPEN,
+                                 FILE_NON_DIRECTORY_FILE, &handle);
         }
     }
-    if (handle == INVALID_HANDLE_VALUE) {
+    if (error != ERROR_SUCCESS) {
         return DataPlace::Unavailable;
     }
     const DataPlace place = CheckOpenDataFile(handle, folder, name);
     if (place != DataPlace::Sound) {
         if (created) {
-            FILE_DISPOSITION_INFO disposition = {};
-            disposition.DeleteFile = TRUE;
-            (void)SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
-                                             sizeof disposition);
+            (void)DeleteByHandle(handle);
         }
         CloseHandle(handle);
         return place;
@@ -258,8 +373,14 @@ inline DataPlace OpenDataFileIn(const FolderCheck& folder, const wchar_t* name, 
 // OpenDataFileIn after a fresh check of the folder; *folder tells what that check found.
 inline DataPlace OpenDataFile(const wchar_t* name, DWORD access, DWORD share, bool create,
                               HANDLE* file, FolderCheck* folder) {
-    *folder = CheckDataFolder();
-    return OpenDataFileIn(*folder, name, access, share, create, file);
+    HANDLE checked = INVALID_HANDLE_VALUE;
+    *folder = CheckFolderAt(kDataFolder, kDataFolderBelowPublic, kCheckAccess, kShareAll, &checked);
+    const DataPlace place = OpenDataFileIn(*folder, name, access, share, create, file);
+    if (checked != INVALID_HANDLE_VALUE) {
+        CloseHandle(checked);
+    }
+    folder->folder = INVALID_HANDLE_VALUE;
+    return place;
 }
 
 // Writes bytes over the file's old content from its start, then cuts the file to their length:
@@ -295,14 +416,11 @@ inline DataPlace WriteDataFile(const wchar_t* name, const char* bytes, DWORD len
 // Deletes one file of the data folder through a checked handle; a missing file is Unavailable.
 inline DataPlace DeleteDataFile(const wchar_t* name, FolderCheck* folder) {
     HANDLE file = INVALID_HANDLE_VALUE;
-    DataPlace place = OpenDataFile(
-        name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false, &file, folder);
+    DataPlace place = OpenDataFile(name, DELETE, kShareAll, false, &file, folder);
     if (place != DataPlace::Sound) {
         return place;
     }
-    FILE_DISPOSITION_INFO disposition = {};
-    disposition.DeleteFile = TRUE;
-    if (!SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) {
+    if (!DeleteByHandle(file)) {
         place = DataPlace::Unavailable;
     }
     CloseHandle(file);

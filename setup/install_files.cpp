@@ -69,9 +69,15 @@ void SweepInstallFolder(const std::wstring& folder) {
 void RemoveLastStateFiles() {
     const bool acdcDeleted = DeleteAgentFile(kLastACDCFileName, kLastACDCPath.text);
     const bool refreshDeleted = DeleteAgentFile(kLastDCRefreshFileName, kLastDCRefreshPath.text);
-    // Checked once more: a folder replaced meanwhile is left alone.
-    if (acdcDeleted && refreshDeleted && CheckDataFolder().place == DataPlace::Sound) {
+    if (!acdcDeleted || !refreshDeleted) {
+        return;
+    }
+    // Checked once more, by the handle that removes it: a folder replaced meanwhile is left
+    // alone, and the folder removed is the folder checked.
+    UniqueFileHandle folder;
+    if (CheckFolderAt(kDataFolder, kDataFolderBelowPublic, DELETE, kShareAll, folder.Put()).place ==
+        DataPlace::Sound) {
         // Succeeds only when nothing else is left in the folder.
-        (void)RemoveDirectoryW(kDataFolder);
+        (void)DeleteByHandle(folder.Get());
     }
 }

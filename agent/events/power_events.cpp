@@ -169,7 +169,7 @@ void OnResumeSuspend() {
     }
     isSuspended = false;
     OnPowerEvent();
-    RetryPanelIdentification(L"resume");
+    RetryPanelIdentificationLater(L"resume");
 }
 
 void OnPowerStatusChange() {

@@ -16,6 +16,10 @@ constexpr int kIdentificationRetries = 4;
 // About a minute for the session service; it is normally up long before a logon.
 constexpr int kSessionRegistrationRetries = 24;
 
+// The window whose loop runs a later identification, and what asked for it.
+HWND retryWindow = nullptr;
+const wchar_t* laterOccasion = L"";
+
 bool IdentificationPending() {
     return panelIdentity.empty() && identificationRetriesLeft > 0;
 }
@@ -40,6 +44,7 @@ void RetrySessionRegistration(HWND window) {
 } // namespace
 
 void ScheduleStartRetries(HWND window) {
+    retryWindow = window;
     identificationRetriesLeft = panelIdentity.empty() ? kIdentificationRetries : 0;
     sessionRegistrationRetriesLeft = sessionNotificationPending ? kSessionRegistrationRetries : 0;
     if (IdentificationPending() || SessionRegistrationPending()) {
@@ -73,4 +78,18 @@ void RetryPanelIdentification(const wchar_t* occasion) {
     }
     WriteLog(prefix + L"internal display " + identity + L" found");
     CompleteLateIdentification(identity);
+}
+
+void RetryPanelIdentificationLater(const wchar_t* occasion) {
+    // Before the loop runs, start-up's own retries are still to come.
+    if (!panelIdentity.empty() || retryWindow == nullptr) {
+        return;
+    }
+    laterOccasion = occasion;
+    (void)SetTimer(retryWindow, kIdentificationTimer, USER_TIMER_MINIMUM, nullptr);
+}
+
+void OnIdentificationTimer(HWND window) {
+    (void)KillTimer(window, kIdentificationTimer);
+    RetryPanelIdentification(laterOccasion);
 }

@@ -190,6 +190,9 @@ void OnTimer(HWND window, WPARAM timer) {
     case kReenumerationTimer:
         OnReenumerationTimer(window);
         break;
+    case kIdentificationTimer:
+        OnIdentificationTimer(window);
+        break;
     default:
         break;
     }
@@ -241,7 +244,7 @@ void OnSessionChange(WPARAM event, DWORD session) {
                     RestoreForSession();
                     OnPowerEvent();
                 }
-                RetryPanelIdentification(L"unlock");
+                RetryPanelIdentificationLater(L"unlock");
             }
         }
         break;

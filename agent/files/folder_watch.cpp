@@ -22,6 +22,8 @@ constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE
 constexpr DWORD kFolderAccess = GENERIC_READ | GENERIC_WRITE | FILE_LIST_DIRECTORY;
 // How long start-up waits for the watcher to be armed before its first decision.
 constexpr DWORD kArmWaitMs = 1000;
+// Between two tries to open a data folder that could not be opened.
+constexpr DWORD kReopenIntervalMs = 2000;
 // Offsets inside a FILE_NOTIFY_INFORMATION record.
 constexpr DWORD kNextOffsetField = 0;
 constexpr DWORD kActionField = 4;
@@ -258,6 +260,41 @@ HANDLE WaitForRealDataFolder() {
     }
 }
 
+// The data folder opened for watching, once it can be. A link in its place is waited out; a
+// folder that cannot be opened (a user holding it without sharing, say) is tried again every
+// kReopenIntervalMs, told once in the log per outage: otherwise the user's choice would not be
+// followed for the rest of the session. *lookAgain is set when changes may have been missed.
+HANDLE OpenFolderToWatchOnceItCan(bool* lookAgain) {
+    bool told = false;
+    for (;;) {
+        HANDLE folder = OpenDataFolderToWatch();
+        if (folder != INVALID_HANDLE_VALUE && IsRealDataFolder(folder)) {
+            return folder;
+        }
+        if (folder != INVALID_HANDLE_VALUE) {
+            CloseHandle(folder);
+            // Start-up need not wait for a folder that is not there.
+            SetEvent(WatcherArmedEvent());
+            *lookAgain = true;
+            folder = WaitForRealDataFolder();
+            if (folder != INVALID_HANDLE_VALUE) {
+                return folder;
+            }
+        } else if (!told) {
+            const DWORD error = GetLastError();
+            printf("CreateFile error:%lu\n", error);
+            fflush(stdout);
+            // The agent has no console: without this line nobody learns that the user's choice
+            // is not followed for now.
+            WriteLog(L"WatchDataFolder: CreateFile error:" + std::to_wstring(error));
+            told = true;
+        }
+        SetEvent(WatcherArmedEvent());
+        *lookAgain = true;
+        Sleep(kReopenIntervalMs);
+    }
+}
+
 } // namespace
 
 DWORD WINAPI WatchDataFolder(LPVOID) {
@@ -266,29 +303,10 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
     // DWORD-aligned, as the platform asks of the buffer.
     alignas(DWORD) BYTE buffer[kNotifyBufferSize] = {};
 
-    HANDLE folder = OpenDataFolderToWatch();
-    // A folder found again after a link gets a fresh look at everything once watched.
+    // A folder found again after a link or an outage gets a fresh look at everything once
+    // watched.
     bool lookAgain = false;
-    if (folder != INVALID_HANDLE_VALUE && !IsRealDataFolder(folder)) {
-        CloseHandle(folder);
-        // Start-up need not wait for a folder that is not there.
-        SetEvent(WatcherArmedEvent());
-        folder = WaitForRealDataFolder();
-        if (folder == INVALID_HANDLE_VALUE) {
-            return 0;
-        }
-        lookAgain = true;
-    }
-    if (folder == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        printf("CreateFile error:%lu\n", error);
-        fflush(stdout);
-        // The agent has no console: without this line nobody learns that the user's choice is
-        // no longer followed.
-        WriteLog(L"WatchDataFolder: CreateFile error:" + std::to_wstring(error));
-        SetEvent(WatcherArmedEvent());
-        return 0;
-    }
+    HANDLE folder = OpenFolderToWatchOnceItCan(&lookAgain);
     UniqueHandle readDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     for (;;) {
         OVERLAPPED overlapped = {};

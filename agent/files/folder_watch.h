@@ -8,7 +8,8 @@
 // acted on; records come several per batch, not always aligned; a batch can be lost
 // (overflow), which means "look at everything again"; and a notice may arrive between the
 // writer's truncation and its write, when the file reads empty for a moment. A data folder that
-// a user replaced with a link is not watched: the thread waits for a real folder in its place.
+// a user replaced with a link is not watched: the thread waits for a real folder in its place;
+// one that cannot be opened (held without sharing) is tried again until it can.
 #pragma once
 
 #include <windows.h>

@@ -131,7 +131,8 @@ UniqueFileHandle OpenStateFileForWrite(const std::wstring& path) {
     if (name.empty()) {
         return file;
     }
-    const FolderCheck folder = DataFolderForWriting();
+    UniqueFileHandle checked;
+    const FolderCheck folder = DataFolderForWriting(&checked);
     const DataPlace place = OpenDataFileIn(folder, name.c_str(), GENERIC_WRITE,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE, true, file.Put());
     RememberOutcome(path, place, folder);

@@ -32,9 +32,11 @@ std::string FormatLogLine(const std::tm& localTime, const std::wstring& message)
 namespace {
 
 inline constexpr wchar_t kOldLogFileName[] = L"OD_Log.1.txt";
-inline constexpr auto kOldLogPath = JoinPath(kDataFolder, kOldLogFileName);
-// Past this, lines are dropped while the full log cannot be renamed (a reader holding it without
-// delete sharing, or a folder a user put in the old log's place): the bound holds regardless.
+// Where the full log goes while OD_Log.1.txt cannot be replaced: a log viewer or a support tool
+// holds it open (the platform refuses to replace an open file), or a user put a folder there.
+inline constexpr wchar_t kSpareOldLogFileName[] = L"OD_Log.2.txt";
+// Past this, lines are dropped while the full log cannot be renamed at all: the bound holds
+// regardless.
 constexpr unsigned long long kLogHardLimitBytes = 2 * kLogLimitBytes;
 constexpr DWORD kLogShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -42,27 +44,38 @@ constexpr DWORD kLogShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // one step, so no line is lost or lands twice.
 SRWLOCK logLock = SRWLOCK_INIT;
 
-DataPlace OpenLog(UniqueFileHandle* log) {
-    return OpenDataFileIn(DataFolderForWriting(), kLogFileName, FILE_APPEND_DATA | SYNCHRONIZE,
-                          kLogShare, true, log->Put());
+// The log, opened relative to the folder it was checked in; *folder keeps that folder's handle
+// when the check was a fresh one, and *folderHandle names it.
+DataPlace OpenLog(UniqueFileHandle* log, UniqueFileHandle* folder, HANDLE* folderHandle) {
+    const FolderCheck check = DataFolderForWriting(folder);
+    *folderHandle = check.folder;
+    return OpenDataFileIn(check, kLogFileName, FILE_APPEND_DATA | SYNCHRONIZE, kLogShare, true,
+                          log->Put());
 }
 
-// Renames the checked, open log to OD_Log.1.txt: the handle, not the name, so the file renamed
-// is the one checked.
-bool RenameFullLog(HANDLE log) {
+enum class Rotation { None, Old, Spare };
+
+// Renames the checked, open log to OD_Log.1.txt, or else to OD_Log.2.txt, in the folder it was
+// opened in: the handle, not the name, so the file renamed is the one checked.
+Rotation RenameFullLog(HANDLE log, HANDLE folder) {
     UniqueFileHandle renamer(ReOpenFile(log, DELETE | SYNCHRONIZE, kLogShare, 0));
     if (!renamer.Valid()) {
-        return false;
+        return Rotation::None;
     }
-    constexpr size_t kNameBytes = sizeof kOldLogPath.text - sizeof(wchar_t);
-    alignas(FILE_RENAME_INFO) BYTE buffer[sizeof(FILE_RENAME_INFO) + kNameBytes] = {};
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(kNameBytes);
-    memcpy(rename->FileName, kOldLogPath.text, kNameBytes);
-    return SetFileInformationByHandle(renamer.Get(), FileRenameInfo, rename, sizeof buffer) !=
-           FALSE;
+    if (RenameInFolder(renamer.Get(), folder, kOldLogFileName, true) == ERROR_SUCCESS) {
+        return Rotation::Old;
+    }
+    if (RenameInFolder(renamer.Get(), folder, kSpareOldLogFileName, true) == ERROR_SUCCESS) {
+        return Rotation::Spare;
+    }
+    return Rotation::None;
+}
+
+bool AppendBytes(HANDLE log, const std::string& bytes) {
+    DWORD written = 0;
+    return WriteFile(log, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) !=
+               FALSE &&
+           written == bytes.size();
 }
 
 struct LogLockHeld {
@@ -86,7 +99,9 @@ bool AppendLogLine(const std::wstring& message) {
     // Appending through the system keeps each line whole even when another process logs at
     // once; full sharing lets readers and deleters at the file while we hold it.
     UniqueFileHandle log;
-    if (OpenLog(&log) != DataPlace::Sound) {
+    UniqueFileHandle folder;
+    HANDLE folderHandle = INVALID_HANDLE_VALUE;
+    if (OpenLog(&log, &folder, &folderHandle) != DataPlace::Sound) {
         return false;
     }
     LARGE_INTEGER size = {};
@@ -95,18 +110,23 @@ bool AppendLogLine(const std::wstring& message) {
     }
     const unsigned long long after = static_cast<unsigned long long>(size.QuadPart) + line.size();
     if (size.QuadPart > 0 && after > kLogLimitBytes) {
-        if (RenameFullLog(log.Get())) {
-            if (OpenLog(&log) != DataPlace::Sound) {
+        const Rotation rotation = RenameFullLog(log.Get(), folderHandle);
+        if (rotation != Rotation::None) {
+            if (OpenLog(&log, &folder, &folderHandle) != DataPlace::Sound) {
                 return false;
+            }
+            if (rotation == Rotation::Spare) {
+                // Whoever looks for the older lines learns where they are.
+                (void)AppendBytes(
+                    log.Get(), FormatLogLine(localTime, std::wstring(L"Log: ") + kOldLogFileName +
+                                                            L" is in use, the full log is " +
+                                                            kSpareOldLogFileName));
             }
         } else if (after > kLogHardLimitBytes) {
             return false;
         }
     }
-    DWORD written = 0;
-    return WriteFile(log.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) !=
-               FALSE &&
-           written == line.size();
+    return AppendBytes(log.Get(), line);
 }
 
 void WriteLog(std::wstring message) {

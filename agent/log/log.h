@@ -22,6 +22,6 @@ void WriteLog(std::wstring message);
 bool AppendLogLine(const std::wstring& message);
 
 // The log is kept below this size: when a line would take it past, OD_Log.txt becomes
-// OD_Log.1.txt (replacing an older one) and a new OD_Log.txt begins, so that a user who makes
-// the agent log in a loop cannot fill the disk.
+// OD_Log.1.txt (replacing an older one; OD_Log.2.txt while that one is held open) and a new
+// OD_Log.txt begins, so that a user who makes the agent log in a loop cannot fill the disk.
 constexpr unsigned long long kLogLimitBytes = 4ull * 1024 * 1024;

@@ -262,6 +262,26 @@ TEST_F(StartUp, AnAgentStartedAwayFromTheConsoleLeavesTheSharedFilesAlone) {
     EXPECT_TRUE(simbios::RemoveSimBiosValue(simbios::kSimBiosRefuseProcessId));
 }
 
+// A user who opened the data folder without sharing before the agent started shuts the folder
+// watcher out for a while: it says so once, tries again, and follows the choice once the folder
+// is let go, without a restart.
+TEST_F(StartUp, AWatcherShutOutOfTheDataFolderFollowsTheChoiceOnceItIsLetGo) {
+    HANDLE held = CreateFileW(L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane", FILE_LIST_DIRECTORY,
+                              0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    EXPECT_TRUE(WaitForLog("] WatchDataFolder: CreateFile error:32\r\n")) << ReadLog();
+    EXPECT_EQ(StateFile(L"Icon.txt"), "1");
+    WriteStateFile(L"OD_Result.txt", "0");
+    CloseHandle(held);
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"Icon.txt") == "0" && !simbios::GetODState(); }))
+        << ReadLog();
+    WriteStateFile(L"OD_Result.txt", "1");
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"Icon.txt") == "1" && simbios::GetODState(); }))
+        << ReadLog();
+    EXPECT_EQ(CountInLog("] WatchDataFolder: CreateFile error:"), 1u);
+}
+
 // At an early logon WMI may name no internal display yet: it is asked again while the window
 // runs, and a late answer gets what start-up gives an identified panel.
 TEST_F(StartUp, AnInternalDisplayNamedLateIsIdentifiedThen) {
@@ -289,6 +309,51 @@ TEST_F(StartUp, AnInternalDisplayNamedLateIsIdentifiedThen) {
     agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
     EXPECT_EQ(CurrentRate(), 60u);
 }
+
+// WMI back only after the start retries were spent: the next resume or unlock, sent from
+// another thread as the platform sends it, identifies the panel from the message loop (COM
+// refuses the query inside the sent message) and overdrive follows the choice from then on.
+struct LateOccasion {
+    const char* name;
+    UINT message;
+    WPARAM event;
+};
+
+class IdentifiedAtLaterEvent : public AgentTest,
+                               public testing::WithParamInterface<LateOccasion> {};
+
+TEST_P(IdentifiedAtLaterEvent, AfterTheStartRetriesWereSpent) {
+    const LateOccasion& occasion = GetParam();
+    simnotebook::SetWmiQueryFails(true);
+    ASSERT_TRUE(agent.Start(simAgentPath));
+    ASSERT_TRUE(WaitForLog("] Panel identification (retry 4): internal display not found\r\n"))
+        << ReadLog();
+    simnotebook::SetWmiQueryFails(false);
+    const LPARAM own = static_cast<LPARAM>(agent.SessionId());
+    if (occasion.message == WM_WTSSESSION_CHANGE) {
+        ASSERT_TRUE(agent.Send(WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, own));
+    } else {
+        ASSERT_TRUE(agent.Send(WM_POWERBROADCAST, PBT_APMSUSPEND));
+    }
+    ASSERT_TRUE(agent.Send(occasion.message, occasion.event, own));
+    EXPECT_TRUE(WaitUntil([] {
+        return StateFile(L"HWID_Result.txt") == "1" && StateFile(L"Icon.txt") == "1" &&
+               simbios::GetODState();
+    })) << ReadLog();
+    EXPECT_EQ(CountInLog(std::string("] Panel identification (") + occasion.name +
+                         "): internal display AUO519D found\r\n"),
+              1u)
+        << ReadLog();
+    WriteStateFile(L"OD_Result.txt", "0");
+    EXPECT_TRUE(WaitUntil([] { return StateFile(L"Icon.txt") == "0" && !simbios::GetODState(); }))
+        << ReadLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Occasions, IdentifiedAtLaterEvent,
+    testing::Values(LateOccasion{"resume", WM_POWERBROADCAST, PBT_APMRESUMESUSPEND},
+                    LateOccasion{"unlock", WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK}),
+    [](const testing::TestParamInfo<LateOccasion>& info) { return std::string(info.param.name); });
 
 // Until the platform's session service is up the registration fails: it is tried again while
 // the window runs, or the agent would never see a lock or an unlock.

@@ -109,62 +109,99 @@ TEST(Text, HelpersFollowTheClassicLocale) {
 }
 
 // Both agent threads log while the log reaches its limit: it is renamed once, and every line
-// lands whole in one of the two files.
+// lands whole in one of the files. A reader holding OD_Log.1.txt (a log viewer, a support tool)
+// keeps the platform from replacing it ("the target file was open and ReplaceIfExists is
+// nonzero": STATUS_ACCESS_DENIED, MS-FSCC 2.4.42 FileRenameInformation; Wine refuses it too):
+// the full log then goes to OD_Log.2.txt, and the new log says so once.
 TEST_F(LogFile, AFullLogBecomesTheOldOneWithoutLosingALine) {
     constexpr int kLinesPerThread = 300;
-    const std::wstring oldLog = DataFilePath(L"OD_Log.1.txt");
-    testsupport::WriteFileBytes(oldLog, "an older log\r\n");
-    // Whole lines up to a few bytes below the limit.
-    const size_t target = kLogLimitBytes - 8;
-    const std::string stamp = "[ Mon Dec 07 03:03:26 2026 ] ";
-    const std::string filler = stamp + std::string(1000, 'f') + "\r\n";
-    std::string content;
-    while (target - content.size() > 2 * filler.size()) {
-        content += filler;
-    }
-    content += stamp + std::string(target - content.size() - stamp.size() - 2, 'g') + "\r\n";
-    ASSERT_EQ(content.size(), kLogLimitBytes - 8);
-    testsupport::WriteFileBytes(DataFilePath(kLogFileName), content);
-
-    auto logLines = [](char thread) {
-        for (int i = 0; i < kLinesPerThread; ++i) {
-            WriteLog(std::wstring(L"thread ") + static_cast<wchar_t>(thread) + L" line " +
-                     std::to_wstring(i));
-        }
+    const std::string spareNotice =
+        "] Log: OD_Log.1.txt is in use, the full log is OD_Log.2.txt\r\n";
+    const struct {
+        const char* name;
+        DWORD readerShare; // of the reader holding OD_Log.1.txt; 0: nobody holds it
+    } cases[] = {
+        {"nobody reads the old log", 0},
+        {"a viewer holds the old log", FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"a viewer holds the old log, sharing deletion",
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
     };
-    std::thread window(logLines, 'w');
-    std::thread watcher(logLines, 'f');
-    window.join();
-    watcher.join();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::ResetDataFolder();
+        const std::wstring oldLog = DataFilePath(L"OD_Log.1.txt");
+        const std::wstring spareLog = DataFilePath(L"OD_Log.2.txt");
+        testsupport::WriteFileBytes(oldLog, "an older log\r\n");
+        HANDLE reader = INVALID_HANDLE_VALUE;
+        if (c.readerShare != 0) {
+            reader = CreateFileW(oldLog.c_str(), GENERIC_READ, c.readerShare, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+        }
+        // Whole lines up to a few bytes below the limit.
+        const size_t target = kLogLimitBytes - 8;
+        const std::string stamp = "[ Mon Dec 07 03:03:26 2026 ] ";
+        const std::string filler = stamp + std::string(1000, 'f') + "\r\n";
+        std::string content;
+        while (target - content.size() > 2 * filler.size()) {
+            content += filler;
+        }
+        content += stamp + std::string(target - content.size() - stamp.size() - 2, 'g') + "\r\n";
+        ASSERT_EQ(content.size(), kLogLimitBytes - 8);
+        testsupport::WriteFileBytes(DataFilePath(kLogFileName), content);
 
-    const std::string older = ReadFileBytes(oldLog);
-    const std::string newer = Log();
-    EXPECT_LE(older.size(), kLogLimitBytes);
-    EXPECT_EQ(older.compare(0, content.size(), content), 0) << "the full log is the old one";
-    EXPECT_EQ(older.find("an older log"), std::string::npos);
-    EXPECT_LT(newer.size(), content.size());
-    std::string all = older + newer;
-    size_t begin = 0;
-    size_t lines = 0;
-    std::vector<int> seen[2] = {std::vector<int>(kLinesPerThread),
-                                std::vector<int>(kLinesPerThread)};
-    const std::regex ours(R"(thread ([wf]) line (\d+))");
-    while (begin < all.size()) {
-        size_t end = all.find("\r\n", begin);
-        ASSERT_NE(end, std::string::npos) << "a line without its end";
-        std::string line = all.substr(begin, end - begin);
-        begin = end + 2;
-        ++lines;
-        ASSERT_TRUE(std::regex_search(line, kLinePattern)) << line;
-        std::smatch match;
-        if (std::regex_search(line, match, ours)) {
-            ++seen[match[1] == "w" ? 0 : 1][std::stoi(match[2])];
+        auto logLines = [](char thread) {
+            for (int i = 0; i < kLinesPerThread; ++i) {
+                WriteLog(std::wstring(L"thread ") + static_cast<wchar_t>(thread) + L" line " +
+                         std::to_wstring(i));
+            }
+        };
+        std::thread window(logLines, 'w');
+        std::thread watcher(logLines, 'f');
+        window.join();
+        watcher.join();
+        if (reader != INVALID_HANDLE_VALUE) {
+            CloseHandle(reader);
         }
-    }
-    for (const std::vector<int>& thread : seen) {
-        for (int count : thread) {
-            EXPECT_EQ(count, 1);
+
+        const bool held = c.readerShare != 0;
+        const std::string older = ReadFileBytes(held ? spareLog : oldLog);
+        const std::string newer = Log();
+        EXPECT_LE(older.size(), kLogLimitBytes);
+        EXPECT_EQ(older.compare(0, content.size(), content), 0) << "the full log is the old one";
+        EXPECT_EQ(older.find("an older log"), std::string::npos);
+        EXPECT_EQ(ReadFileBytes(oldLog) == "an older log\r\n", held);
+        EXPECT_LT(newer.size(), content.size());
+        size_t notices = 0;
+        for (size_t at = newer.find(spareNotice); at != std::string::npos;
+             at = newer.find(spareNotice, at + 1)) {
+            ++notices;
         }
+        EXPECT_EQ(notices, held ? 1u : 0u);
+        std::string all = older + newer;
+        size_t begin = 0;
+        size_t lines = 0;
+        std::vector<int> seen[2] = {std::vector<int>(kLinesPerThread),
+                                    std::vector<int>(kLinesPerThread)};
+        const std::regex ours(R"(thread ([wf]) line (\d+))");
+        while (begin < all.size()) {
+            size_t end = all.find("\r\n", begin);
+            ASSERT_NE(end, std::string::npos) << "a line without its end";
+            std::string line = all.substr(begin, end - begin);
+            begin = end + 2;
+            ++lines;
+            ASSERT_TRUE(std::regex_search(line, kLinePattern)) << line;
+            std::smatch match;
+            if (std::regex_search(line, match, ours)) {
+                ++seen[match[1] == "w" ? 0 : 1][std::stoi(match[2])];
+            }
+        }
+        for (const std::vector<int>& thread : seen) {
+            for (int count : thread) {
+                EXPECT_EQ(count, 1);
+            }
+        }
+        EXPECT_EQ(lines, std::count(content.begin(), content.end(), '\n') + 2u * kLinesPerThread +
+                             notices);
     }
-    EXPECT_EQ(lines, std::count(content.begin(), content.end(), '\n') + 2u * kLinesPerThread);
 }

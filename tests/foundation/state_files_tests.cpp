@@ -1,5 +1,6 @@
 #include "agent/events/power_events.h"
 #include "agent/files/state_files.h"
+#include "agent/log/held_folder.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/state/agent_state.h"
@@ -305,4 +306,102 @@ TEST_F(StateFiles, AReaderNeverFindsARewrittenFileEmpty) {
     writer.join();
     EXPECT_GT(reads, 0);
     EXPECT_EQ(empty, 0) << "of " << reads << " reads";
+}
+
+// The sharing rules the agent's hold on the data folder, its folder watcher and its log rotation
+// rely on, as Windows documents them (IoCheckShareAccess, WDK; FileRenameInformation,
+// MS-FSCC 2.4.42) and as Wine keeps them too, so the tests that rely on them need no double: a
+// handle takes part in the sharing checks only with data or delete access; a folder held
+// without delete sharing can be neither renamed nor opened for deletion; one held without any
+// sharing shuts out every open with data access; an open file cannot be replaced by a rename,
+// and one open without delete sharing cannot be opened for deletion.
+TEST_F(StateFiles, ThePlatformKeepsTheSharingRulesTheAgentReliesOn) {
+    const std::wstring folder = DataFilePath(L"held");
+    const std::wstring moved = DataFilePath(L"moved");
+    const std::wstring file = DataFilePath(L"viewed.txt");
+    const std::wstring other = DataFilePath(L"other.txt");
+    auto openFolder = [&](DWORD access, DWORD share) {
+        return CreateFileW(folder.c_str(), access, share, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    };
+    auto renamed = [&] {
+        const bool done = MoveFileExW(folder.c_str(), moved.c_str(), 0) != FALSE;
+        if (done) {
+            MoveFileExW(moved.c_str(), folder.c_str(), 0);
+        }
+        return done;
+    };
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+
+    HANDLE held = openFolder(FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_TRUE(renamed()) << "an attributes-only handle keeps nothing from happening";
+    CloseHandle(held);
+    held = openFolder(FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_FALSE(renamed());
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    HANDLE again = openFolder(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    EXPECT_EQ(again, INVALID_HANDLE_VALUE);
+    if (again != INVALID_HANDLE_VALUE) {
+        CloseHandle(again);
+    }
+    again = openFolder(GENERIC_READ | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << "the watcher's open beside the hold";
+    CloseHandle(again);
+    CloseHandle(held);
+    held = openFolder(FILE_LIST_DIRECTORY, 0);
+    again = openFolder(GENERIC_READ | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    EXPECT_EQ(again, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    again = openFolder(FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << "a check's open beside a share-none holder";
+    CloseHandle(again);
+    CloseHandle(held);
+    RemoveDirectoryW(folder.c_str());
+
+    for (DWORD share :
+         {static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE),
+          static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)}) {
+        SCOPED_TRACE(share);
+        WriteFileBytes(file, "viewed");
+        WriteFileBytes(other, "other");
+        HANDLE viewer =
+            CreateFileW(file.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(MoveFileExW(other.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        HANDLE deleter = CreateFileW(file.c_str(), DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_EQ(deleter != INVALID_HANDLE_VALUE, (share & FILE_SHARE_DELETE) != 0);
+        if (deleter != INVALID_HANDLE_VALUE) {
+            CloseHandle(deleter);
+        }
+        CloseHandle(viewer);
+        DeleteFileW(file.c_str());
+        DeleteFileW(other.c_str());
+    }
+}
+
+// The agent's hold on the data folder keeps everyone else from renaming or deleting the folder.
+// The hold lasts as long as its process, so a child process takes it.
+TEST_F(StateFiles, TheHeldDataFolderCanBeNeitherRenamedNorDeleted) {
+    EXPECT_EXIT(
+        {
+            const wchar_t aside[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane.aside";
+            KeepDataFolderOpen();
+            const bool renamed = MoveFileExW(kDataFolder, aside, 0) != FALSE;
+            if (renamed) {
+                MoveFileExW(aside, kDataFolder, 0);
+            }
+            HANDLE deleter = CreateFileW(
+                kDataFolder, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            const bool deletable = deleter != INVALID_HANDLE_VALUE;
+            // The agent's own writes still get in.
+            const bool written = WriteStateValue(DataFilePath(kIconFileName), L"1");
+            ExitProcess((renamed ? 1 : 0) | (deletable ? 2 : 0) | (written ? 0 : 4));
+        },
+        testing::ExitedWithCode(0), "");
 }

@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace sim = simnotebook;
 
@@ -120,6 +122,17 @@ LRESULT CALLBACK DisplayChangeProc(HWND window, UINT message, WPARAM wParam, LPA
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A hidden top-level window of this thread with its own window procedure.
+HWND CreateTopLevelWindow(WNDPROC procedure, const wchar_t* className) {
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           windowClass.hInstance, nullptr);
 }
 
 class PanelMachine : public testing::Test {
@@ -273,13 +286,7 @@ TEST_F(PanelMachine, SetRefreshRateAppliesTheLowRate) {
 // As on the platform, a mode change that takes effect reaches every top-level window before
 // the call returns: the agent's own window handles it nested inside SetRefreshRate.
 TEST_F(PanelMachine, SetRefreshRateAnnouncesTheChangeToTopLevelWindowsBeforeReturning) {
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = DisplayChangeProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"LumivanePanelTestWindow";
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, windowClass.hInstance, nullptr);
+    HWND window = CreateTopLevelWindow(DisplayChangeProc, L"LumivanePanelTestWindow");
     ASSERT_NE(window, nullptr);
     displayChanges.clear();
 
@@ -371,6 +378,62 @@ TEST_F(PanelMachine, InternalPanelFromWmi) {
     sim::SetWmiQueryFails(true);
     EXPECT_EQ(std::wstring(), GetInternalPanelIdentity());
     EXPECT_EQ(std::wstring(), GetInternalPanelInstance());
+}
+
+namespace {
+
+// What the WMI query answered inside each message the window handled.
+std::vector<std::pair<UINT, bool>> queriesInMessages;
+constexpr UINT kQueryMessage = WM_APP + 1;
+
+LRESULT CALLBACK QueryingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kQueryMessage) {
+        std::vector<machine::MonitorConnection> rows;
+        queriesInMessages.emplace_back(static_cast<UINT>(wParam),
+                                       machine::QueryMonitorConnections(&rows));
+        if (wParam == 2) {
+            ReplyMessage(0);
+            queriesInMessages.emplace_back(3u, machine::QueryMonitorConnections(&rows));
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+DWORD WINAPI SendQueryMessage(LPVOID parameter) {
+    SendMessageW(static_cast<HWND>(parameter), kQueryMessage, 1, 0);
+    SendMessageW(static_cast<HWND>(parameter), kQueryMessage, 2, 0);
+    return 0;
+}
+
+} // namespace
+
+// The simulated COM refuses a call out from inside a message another thread sent and is waiting
+// for, as the platform's does; a posted message, a message the thread sends itself and a sent
+// one already replied to may query.
+TEST_F(PanelMachine, WmiQueryFailsInsideAMessageSentFromAnotherThread) {
+    HWND window = CreateTopLevelWindow(QueryingProc, L"WmiQueryInMessages");
+    ASSERT_NE(window, nullptr);
+    queriesInMessages.clear();
+    HANDLE sender = CreateThread(nullptr, 0, SendQueryMessage, window, 0, nullptr);
+    ASSERT_NE(sender, nullptr);
+    // Sent messages are handled inside this wait.
+    while (MsgWaitForMultipleObjects(1, &sender, FALSE, 10000, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    }
+    CloseHandle(sender);
+    PostMessageW(window, kQueryMessage, 4, 0);
+    MSG message;
+    while (PeekMessageW(&message, window, 0, 0, PM_REMOVE)) {
+        DispatchMessageW(&message);
+    }
+    SendMessageW(window, kQueryMessage, 5, 0);
+    DestroyWindow(window);
+    const std::vector<std::pair<UINT, bool>> expected = {
+        {1u, false}, {2u, false}, {3u, true}, {4u, true}, {5u, true}};
+    EXPECT_EQ(queriesInMessages, expected);
 }
 
 TEST_F(PanelMachine, ReadPanelEDIDFindsTheInstanceKey) {

@@ -8,6 +8,8 @@
 // it nested inside the call), and a power-setting registration is answered with the setting's
 // current value, sent from another thread. Armed by a test, a mode change also brings a power
 // change, delivered the same way inside the call: a charger that bounces during a rate switch.
+// And where the platform refuses, so does the simulation: the WMI query inside a message sent
+// from another thread.
 #include "agent/machine/machine.h"
 #include "common/thread_stack.h"
 
@@ -247,6 +249,13 @@ HPOWERNOTIFY RegisterPowerSettingNotification(HWND window, const GUID* setting) 
 
 bool QueryMonitorConnections(std::vector<MonitorConnection>* rows) {
     rows->clear();
+    // As COM on a notebook: a single-threaded apartment handling a message that another thread
+    // sent, and not yet replied to, may make no outgoing call; the query fails with
+    // RPC_E_CANTCALLOUT_ININPUTSYNCCALL ("Call Synchronization", COM documentation). Wine lets
+    // the call through.
+    if ((InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND) {
+        return false;
+    }
     if (simnotebook::GetWmiQueryFails()) {
         return false;
     }
