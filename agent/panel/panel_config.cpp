@@ -7,6 +7,7 @@
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
 #include "agent/panel/components.h"
+#include "common/data_folder.h"
 #include "common/owners.h"
 
 #include <windows.h>
@@ -193,9 +194,10 @@ TrustedPanelConfig OpenTrustedPanelConfig(const std::wstring& folder, const wcha
     TrustedPanelConfig result;
     const std::wstring folderText = L"the folder " + folder;
     const std::wstring path = folder + L"\\" + fileName;
-    // Without delete sharing: the folder cannot be renamed or replaced while it is open.
+    // With data access and without delete sharing, so that the folder can be neither renamed
+    // nor replaced while it is open: a handle for attributes alone takes no part in sharing.
     UniqueFileHandle folderHandle(
-        CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+        CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folderHandle.Valid()) {
@@ -207,12 +209,12 @@ TrustedPanelConfig OpenTrustedPanelConfig(const std::wstring& folder, const wcha
         return result;
     }
     // Opened before the folder is judged, so that a folder without the file, whoever owns it,
-    // is simply no configuration: only a file that would be used is refused.
-    UniqueFileHandle fileHandle(CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                            nullptr));
-    const DWORD fileError = fileHandle.Valid() ? ERROR_SUCCESS : GetLastError();
+    // is simply no configuration: only a file that would be used is refused. By its name in the
+    // folder just opened, not by its path, so that what is judged is what lies in that folder.
+    HANDLE opened = INVALID_HANDLE_VALUE;
+    const DWORD fileError = OpenInFolder(folderHandle.Get(), fileName, GENERIC_READ | READ_CONTROL,
+                                         kShareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &opened);
+    UniqueFileHandle fileHandle(opened);
     if (IsMissing(fileError)) {
         return result;
     }
