@@ -11,9 +11,12 @@
 #include "setup/session.h"
 #include "setup/setup_limits.h"
 
+#include <sddl.h>
+
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -140,6 +143,67 @@ void RunCommit() {
     }
 }
 
+// The user's SID as bytes; empty unless the text is a SID in the platform's own text form.
+// ConvertStringSidToSidW also takes SDDL's two-letter aliases ("BA", "SY") and looser spellings,
+// so the text must also come back unchanged from the SID it made.
+std::vector<BYTE> ParseUserSid(const wchar_t* text) {
+    std::vector<BYTE> bytes;
+    PSID sid = nullptr;
+    if (_wcsnicmp(text, L"S-1-", 4) != 0 || !ConvertStringSidToSidW(text, &sid)) {
+        return bytes;
+    }
+    wchar_t* again = nullptr;
+    if (ConvertSidToStringSidW(sid, &again)) {
+        if (_wcsicmp(again, text) == 0) {
+            const BYTE* first = static_cast<const BYTE*>(sid);
+            bytes.assign(first, first + GetLengthSid(sid));
+        }
+        LocalFree(again);
+    }
+    LocalFree(sid);
+    return bytes;
+}
+
+// "/Commit /User <SID>": the installer's deferred action, run as the system account, which may
+// run the logon task that the installing administrator's filtered token may not even see. It
+// runs the task in every session of that user that has no agent yet; the installer's later
+// "/Commit" as the user then finds the agent and starts none. Nothing is started directly here:
+// a program this tool started would run as the system account.
+void RunCommitForUser(const wchar_t* sidText) {
+    printf("Test Confirm function");
+    std::vector<BYTE> sid = ParseUserSid(sidText);
+    if (sid.empty()) {
+        printf("The user argument is not a SID; Lumivane.exe is not started.\n");
+        return;
+    }
+    std::vector<DWORD> sessions;
+    if (!FindUserSessions(sid.data(), &sessions)) {
+        printf("The sessions could not be listed (error %lu); Lumivane.exe is not started for "
+               "user %ls.\n",
+               GetLastError(), sidText);
+        return;
+    }
+    bool found = false;
+    for (DWORD session : sessions) {
+        // Session 0 serves nobody's screen, and one agent in a session is enough.
+        if (session == kServicesSession) {
+            continue;
+        }
+        found = true;
+        if (AgentRunsInSession(session)) {
+            continue;
+        }
+        if (RunLogonTask(session) == TaskRun::NotRegistered) {
+            printf("No logon task is registered; Lumivane.exe is not started in session %lu.\n",
+                   session);
+        }
+    }
+    if (!found) {
+        printf("No session of user %ls was found; Lumivane.exe is not started for that user.\n",
+               sidText);
+    }
+}
+
 } // namespace
 
 int RunSetupCommand(int argc, wchar_t** argv) {
@@ -157,8 +221,12 @@ int RunSetupCommand(int argc, wchar_t** argv) {
     } else if (_wcsicmp(command, L"/Uninstall") == 0) {
         RunUninstall(folder);
     } else if (_wcsicmp(command, L"/Commit") == 0) {
-        // The folder argument plays no part here: the agent lies beside this tool.
-        RunCommit();
+        // A folder argument plays no part here: the agent lies beside this tool.
+        if (argc > 2 && _wcsicmp(argv[2], L"/User") == 0) {
+            RunCommitForUser(argc > 3 ? argv[3] : L"");
+        } else {
+            RunCommit();
+        }
     }
     return kExitDone;
 }

@@ -1,6 +1,7 @@
 // "/Commit": the logon task runs in the installing user's session, so the agent has the rights
 // the task gives it; without a task the agent beside the setup tool is started, never one found
-// elsewhere. "/Stop" and "/Restart": every session whose agent a repair ended gets one again.
+// elsewhere. "/Commit /User <SID>", as the system account runs it: the task runs in that user's
+// sessions. "/Stop" and "/Restart": every session whose agent a repair ended gets one again.
 #include "tests/setup/setup_harness.h"
 #include "tools/taskdouble/taskdouble_client.h"
 
@@ -211,6 +212,146 @@ TEST(SetupCommit, RefusedRunStartsNoAgent) {
               result.output);
     EXPECT_TRUE(setuptest::ProcessesNamed(setuptest::kAgentName).empty());
     taskdouble::ClearFailures();
+}
+
+// The installer's deferred start, as the system account: the task runs in each session of the
+// named user that has no agent, and nothing is started directly (it would run as the system
+// account). A build of the tool that answers the sessions the test names stands in for the
+// platform's session list, which Wine cannot fill with other users.
+TEST(SetupCommit, ForAUserRunsTheTaskInThatUsersSessionsOnly) {
+    const std::wstring user = L"S-1-5-21-1-2-3-1001";
+    const std::wstring own = std::to_wstring(OwnSession());
+    const std::wstring sessions = user + L":5," + own + L";S-1-5-21-1-2-3-1002:9";
+    const std::string prefix = "Test Confirm function";
+    const std::string notASid = prefix + "The user argument is not a SID; Lumivane.exe is not "
+                                         "started.\n";
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> arguments;
+        std::wstring chosenSessions;
+        bool agentInOwnSession;
+        bool taskRegistered;
+        std::vector<DWORD> runs;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"the user's sessions, not another user's",
+         {L"/Commit", L"/User", user},
+         sessions,
+         false,
+         true,
+         {5, OwnSession()},
+         prefix},
+        {"written in lower case",
+         {L"/commit", L"/user", L"s-1-5-21-1-2-3-1001"},
+         sessions,
+         false,
+         true,
+         {5, OwnSession()},
+         prefix},
+        {"not in session 0",
+         {L"/Commit", L"/User", user},
+         user + L":0,5",
+         false,
+         true,
+         {5},
+         prefix},
+        {"not where an agent runs",
+         {L"/Commit", L"/User", user},
+         user + L":" + own + L",7",
+         true,
+         true,
+         {7},
+         prefix},
+        {"no SID", {L"/Commit", L"/User"}, sessions, false, true, {}, notASid},
+        {"not a SID",
+         {L"/Commit", L"/User", L"C:\\Elsewhere\\"},
+         sessions,
+         false,
+         true,
+         {},
+         notASid},
+        {"an SDDL alias", {L"/Commit", L"/User", L"BA"}, sessions, false, true, {}, notASid},
+        {"a SID spelt with a leading zero",
+         {L"/Commit", L"/User", L"S-1-5-21-1-2-3-01001"},
+         sessions,
+         false,
+         true,
+         {},
+         notASid},
+        {"a user without a session",
+         {L"/Commit", L"/User", L"S-1-5-21-1-2-3-1003"},
+         sessions,
+         false,
+         true,
+         {},
+         prefix + "No session of user S-1-5-21-1-2-3-1003 was found; Lumivane.exe is not "
+                  "started for that user.\n"},
+        {"sessions that cannot be listed",
+         {L"/Commit", L"/User", user},
+         L"",
+         false,
+         true,
+         {},
+         prefix + "The sessions could not be listed (error 203); Lumivane.exe is not started "
+                  "for user S-1-5-21-1-2-3-1001.\n"},
+        {"no task",
+         {L"/Commit", L"/User", user},
+         user + L":5",
+         false,
+         false,
+         {},
+         prefix + "No logon task is registered; Lumivane.exe is not started in session 5.\n"},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        TempFolder toolFolder;
+        const std::wstring tool = toolFolder.Child(L"Stagehand.exe");
+        ASSERT_TRUE(
+            CopyFileW((setuptest::TestProgramFolder() + L"stagehand_user_sessions.exe").c_str(),
+                      tool.c_str(), FALSE));
+        const std::wstring agent = toolFolder.Child(L"Lumivane.exe");
+        ASSERT_TRUE(PlaceAgent(toolFolder));
+        taskdouble::ResetTaskDouble();
+        if (testCase.taskRegistered) {
+            PlantLogonTask(agent);
+        }
+        setuptest::AgentStubs stubs;
+        HANDLE running = nullptr;
+        if (testCase.agentInOwnSession) {
+            running = stubs.Start(agent);
+            ASSERT_NE(nullptr, running);
+            ASSERT_TRUE(stubs.WaitStarted());
+            stubs.ForgetLastStarted();
+        }
+        SetEnvironmentVariableW(L"STAGEHAND_TEST_USER_SESSIONS",
+                                testCase.chosenSessions.empty() ? nullptr
+                                                                : testCase.chosenSessions.c_str());
+
+        const setuptest::ChildResult result = RunProgram(tool, testCase.arguments);
+        SetEnvironmentVariableW(L"STAGEHAND_TEST_USER_SESSIONS", nullptr);
+
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(0u, result.exitCode);
+        EXPECT_EQ(testCase.output, result.output);
+        std::vector<std::wstring> expected;
+        for (DWORD session : testCase.runs) {
+            expected.push_back(RunInSession(session));
+        }
+        EXPECT_EQ(expected, RunCalls());
+        // The double starts the task's program for a run in its own session only; the tool
+        // starts none itself.
+        const size_t started = static_cast<size_t>(
+            std::count(testCase.runs.begin(), testCase.runs.end(), OwnSession()));
+        for (size_t i = 0; i < started; ++i) {
+            EXPECT_TRUE(stubs.WaitStarted());
+        }
+        EXPECT_EQ(started + (running != nullptr ? 1 : 0),
+                  setuptest::ProcessesNamed(setuptest::kAgentName).size());
+        if (running != nullptr) {
+            CloseHandle(running);
+        }
+    }
 }
 
 // A repair as the system account ends every session's agent. "/Stop" remembers their sessions,
