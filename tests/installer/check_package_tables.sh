@@ -1,8 +1,10 @@
 #!/bin/bash
 # The package's tables as msiinfo reads them: which program actions run, when, and with whose
-# rights. The start of the agent must never run as the system account: it is an immediate
-# action (not in the installation script, which runs with the installer's rights), sequenced
-# after the installation is finalised and skipped for the system account.
+# rights. The agent itself is never started by a program running as the system account: the
+# deferred first start only asks the Task Scheduler to run the logon task in the installing
+# user's sessions, and the fallback is an immediate action (not in the installation script,
+# which runs with the installer's rights), sequenced after the installation is finalised and
+# skipped for the system account.
 #   check_package_tables.sh <package.msi>
 set -uo pipefail
 package=${1:?usage: check_package_tables.sh <package.msi>}
@@ -51,6 +53,30 @@ expect_action StopAgent $((setup + ignoreResult + inScript + noImpersonate)) '/S
 expect_action RestartAgents $((setup + ignoreResult + inScript + noImpersonate)) '/Restart'
 expect_action RestartAgentsRollback \
     $((setup + ignoreResult + rollback + inScript + noImpersonate)) '/Restart'
+# The first start through the logon task, by the system account, which may run the task (the
+# default task security lets Administrators with an enabled membership and the task's creator
+# run it, which an administrator's filtered token is not). Windows Installer writes the
+# command line into the installation script with [UserSID] formatted ("Obtaining Context
+# Information for Deferred Execution Custom Actions": a deferred action sees only what the
+# script holds, and UserSID). Right after the task registration, on a first install by a user
+# only; a first install that fails later is rolled back by RegisterLogonTaskRollback, sequenced
+# before it under a condition that covers it, whose "/Uninstall" ends every agent.
+expect_action StartAgentForUser $((setup + ignoreResult + inScript + noImpersonate)) \
+    '/Commit /User [UserSID]'
+userStart=$(field "$sequence" StartAgentForUser 3)
+register=$(field "$sequence" RegisterLogonTask 3)
+(( userStart > register && userStart < finalize )) ||
+    fail "StartAgentForUser at $userStart, not between RegisterLogonTask and InstallFinalize"
+[ "$(field "$sequence" StartAgentForUser 2)" = 'NOT Installed AND UserSID<>"S-1-5-18"' ] ||
+    fail "StartAgentForUser condition: $(field "$sequence" StartAgentForUser 2)"
+between=$(awk -F'\t' -v low="$register" -v high="$userStart" \
+    '$3 > low && $3 < high && $2 !~ /^Installed AND / { print $1 }' <<<"$sequence")
+[ -z "$between" ] || fail "a first install runs $between between the task and its first start"
+(( $(field "$sequence" RegisterLogonTaskRollback 3) < register )) ||
+    fail "RegisterLogonTaskRollback after RegisterLogonTask"
+[ "$(field "$sequence" RegisterLogonTaskRollback 2)" = "NOT Installed" ] ||
+    fail "RegisterLogonTaskRollback condition: $(field "$sequence" RegisterLogonTaskRollback 2)"
+
 installFiles=$(field "$sequence" InstallFiles 3)
 removeFiles=$(field "$sequence" RemoveFiles 3)
 (( $(field "$sequence" RegisterLogonTask 3) > installFiles )) || fail "task before the files"
@@ -75,8 +101,10 @@ extracted=$(mktemp -d)
 trap 'rm -rf "$extracted"' EXIT
 msiextract -C "$extracted" "$package" >/dev/null || fail "cannot extract the package"
 files=$(table File)
+checked=""
 while IFS=$'\t' read -r action type source target; do
     (( (type & inScript) != 0 && (type & 0x3F) == setup )) || continue
+    checked+=" $action"
     name=$(field "$files" "$source" 3)
     name=${name#*|}
     program=$(find "$extracted" -type f -name "$name" | head -n 1)
@@ -87,6 +115,10 @@ pe = struct.unpack_from("<I", data, 0x3C)[0]
 print(struct.unpack_from("<H", data, pe + 4 + 20 + 68)[0])' "$program")
     [ "$subsystem" = 2 ] || fail "$action runs $name, subsystem $subsystem: a console window"
 done <<<"$actions"
+for action in RegisterLogonTask RegisterLogonTaskRollback UnregisterAgent StopAgent RestartAgents \
+    RestartAgentsRollback StartAgentForUser; do
+    [[ " $checked " == *" $action "* ]] || fail "$action's program was not checked for its subsystem"
+done
 
 # FRQ_Config.txt's folder: made by the package, removed with it when empty (with the maker's
 # folder above it), and locked: owned by Administrators, nothing inherited from ProgramData

@@ -315,7 +315,10 @@ TEST_F(Installer, SilentInstallRegistersAndStartsTheAgent) {
     EXPECT_EQ(Narrow(kAgentProgram),
               Narrow(taskdouble::ReadTaskRecord(kTaskName)[L"Actions\\0\\Path"]));
     EXPECT_NE(0u, WaitForOneAgent());
-    // Started as the logon task starts it, in the installing user's session.
+    // Started as the logon task starts it, in the installing user's session, once. On Windows
+    // the system account's StartAgentForUser runs the task there and the immediate StartAgent
+    // finds the agent. Wine 8's WTSEnumerateSessionsW is a stub that lists no session, so
+    // there StartAgentForUser finds none and this run is the fallback's, StartAgent's.
     EXPECT_EQ(1u, RunsInOwnSession());
     EXPECT_TRUE(FileExists(kConfigFolder)) << "no folder for FRQ_Config.txt";
     EXPECT_TRUE(host.WaitForLine(refhost::NoticeWithMode("1"), kAgentWaitMs))
