@@ -55,7 +55,8 @@ expect_action RestartAgentsRollback \
     $((setup + ignoreResult + rollback + inScript + noImpersonate)) '/Restart'
 # The first start through the logon task, by the system account, which may run the task (the
 # default task security lets Administrators with an enabled membership and the task's creator
-# run it, which an administrator's filtered token is not). Windows Installer writes the
+# run it, which an administrator's filtered token is not: michlstechblog.info, "Windows: Permit a
+# limited user to run a schedule task defined by an Administrator"). Windows Installer writes the
 # command line into the installation script with [UserSID] formatted ("Obtaining Context
 # Information for Deferred Execution Custom Actions": a deferred action sees only what the
 # script holds, and UserSID). Right after the task registration, on a first install by a user
