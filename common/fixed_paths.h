@@ -48,3 +48,9 @@ inline constexpr wchar_t kPanelConfigPath[] = L"C:\\ProgramData\\ZAVIK\\Lumivane
 
 // The agent's program file name; the setup tool and PanelCheck recognise its processes by it.
 inline constexpr wchar_t kAgentFileName[] = L"Lumivane.exe";
+
+// The product's uninstall key under HKEY_LOCAL_MACHINE (64-bit view): the installer creates it,
+// the agent reads RefreshFlag and keeps NeedShow there, PanelCheck reports both.
+inline constexpr wchar_t kProductKeyPath[] =
+    L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
+    L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";

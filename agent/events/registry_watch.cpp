@@ -8,9 +8,6 @@
 
 #include <string>
 
-const wchar_t kProductKeyPath[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
-                                  L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
-
 namespace {
 
 constexpr DWORD kNotifyFilter = REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-extern const wchar_t kProductKeyPath[];
+#include "common/fixed_paths.h"
 
 // The agent's only private window message; posted with wParam 0 and lParam 0.
 constexpr UINT WM_REFRESHFLAG_CHANGED = WM_USER + 0x101;
