@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 std::string FormatLogTime(const std::tm& localTime) {
     static const char* const dayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -131,4 +132,20 @@ bool AppendLogLine(const std::wstring& message) {
 
 void WriteLog(std::wstring message) {
     (void)AppendLogLine(message);
+}
+
+void LogUnexpectedException(const wchar_t* head, const wchar_t* tail) noexcept {
+    try {
+        std::wstring what;
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            what = ToWide(e.what());
+        } catch (...) {
+            what = L"unknown exception";
+        }
+        WriteLog(head + what + tail);
+    } catch (...) {
+        // Out of memory, most likely: the line is lost, the caller still ends in order.
+    }
 }

@@ -17,6 +17,14 @@ std::string FormatLogLine(const std::tm& localTime, const std::wstring& message)
 // Appends one line; failures are swallowed, the caller carries on.
 void WriteLog(std::wstring message);
 
+// For the outermost frame of a thread or of the window procedure, called inside its catch
+// block: logs head + what the exception being handled says (what() of a std::exception,
+// "unknown exception" for anything else) + tail. Never throws: a line that cannot be composed
+// or written is dropped, since nothing above the caller could catch it.
+void LogUnexpectedException(const wchar_t* head, const wchar_t* tail) noexcept;
+// The exit code of a thread that LogUnexpectedException ended.
+constexpr unsigned long kThreadEndedByException = 1;
+
 // WriteLog telling whether the line was written: false when the log or its folder is a link
 // (nothing is written through one) or the file cannot be written.
 bool AppendLogLine(const std::wstring& message);

@@ -8,7 +8,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -95,6 +97,33 @@ TEST_F(LogFile, MissingDataFolderIsNoFailure) {
     bool exists = true;
     ReadFileBytes(DataFilePath(kLogFileName), &exists);
     EXPECT_FALSE(exists);
+}
+
+// A thread's or the window procedure's last resort: one line naming what was thrown, whatever
+// it was, and nothing that escapes the handler.
+TEST_F(LogFile, AnUnexpectedExceptionLeavesOneLineAndNothingEscapes) {
+    const struct {
+        std::function<void()> raise;
+        const char* line;
+    } cases[] = {
+        {[] { throw std::runtime_error("disk on fire"); },
+         " ] Worker: unexpected exception: disk on fire, thread ends\r\n"},
+        {[] { throw 42; }, " ] Worker: unexpected exception: unknown exception, thread ends\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        testsupport::ResetDataFolder();
+        EXPECT_NO_THROW({
+            try {
+                c.raise();
+            } catch (...) {
+                LogUnexpectedException(L"Worker: unexpected exception: ", L", thread ends");
+            }
+        });
+        const std::string log = Log();
+        EXPECT_NE(log.find(c.line), std::string::npos) << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
+    }
 }
 
 TEST(Text, HelpersFollowTheClassicLocale) {
