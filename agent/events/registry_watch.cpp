@@ -1,10 +1,10 @@
 #include "agent/events/registry_watch.h"
 
 #include "agent/log/log.h"
+#include "agent/state/agent_state.h"
 #include "agent/state/console_session.h"
 #include "common/owners.h"
 #include "common/thread_stack.h"
-#include "agent/state/agent_state.h"
 
 #include <string>
 
@@ -67,7 +67,12 @@ void WatchRefreshFlag(HKEY key, HANDLE changed, HWND window, uint32_t (*readFlag
             refreshFlag = readFlag();
             PostMessageW(window, WM_REFRESHFLAG_CHANGED, 0, 0);
         }
-        if (WaitForSingleObject(changed, INFINITE) != WAIT_OBJECT_0) {
+        HANDLE waitFor[] = {changed, WatcherStopEvent()};
+        const DWORD woken = WaitForMultipleObjects(2, waitFor, FALSE, INFINITE);
+        if (woken == WAIT_OBJECT_0 + 1) {
+            return; // the window's end
+        }
+        if (woken != WAIT_OBJECT_0) {
             WriteLog(L"RegistryWatchThread: WaitForSingleObject failed, error " +
                      std::to_wstring(GetLastError()));
             return;
@@ -75,7 +80,9 @@ void WatchRefreshFlag(HKEY key, HANDLE changed, HWND window, uint32_t (*readFlag
     }
 }
 
-DWORD WINAPI RegistryWatchThread(LPVOID window) {
+namespace {
+
+DWORD WatchProductKey(HWND window) {
     // The thread waits for the whole run in a few small frames.
     ReleaseStackBelowFrame();
     UniqueKey key;
@@ -91,6 +98,17 @@ DWORD WINAPI RegistryWatchThread(LPVOID window) {
                  std::to_wstring(GetLastError()));
         return 0;
     }
-    WatchRefreshFlag(key.Get(), changed.Get(), static_cast<HWND>(window), ReadRefreshFlag);
+    WatchRefreshFlag(key.Get(), changed.Get(), window, ReadRefreshFlag);
     return 0;
+}
+
+} // namespace
+
+DWORD WINAPI RegistryWatchThread(LPVOID window) {
+    try {
+        return WatchProductKey(static_cast<HWND>(window));
+    } catch (...) {
+        LogUnexpectedException(L"RegistryWatchThread: unexpected exception: ", L", thread ends");
+        return kThreadEndedByException;
+    }
 }

@@ -15,10 +15,11 @@ constexpr UINT WM_REFRESHFLAG_CHANGED = WM_USER + 0x101;
 uint32_t ReadRefreshFlag();
 // Overwrites an existing NeedShow with 1 or 0; never creates it.
 void WriteNeedShow(bool show);
-// Thread body; the parameter is the main window. Ends, with a line in the log, when the product
-// key cannot be opened or the notification can no longer be armed.
+// Thread body; the parameter is the main window. Ends when WatcherStopEvent is set, and, with a
+// line in the log, when the product key cannot be opened or the notification can no longer be
+// armed.
 DWORD WINAPI RegistryWatchThread(LPVOID window);
 // The thread's loop on an open key and a manual-reset event: arm, read, wait, until arming
-// fails. readFlag reads RefreshFlag (ReadRefreshFlag; tests pass their own); a value that
-// differs from refreshFlag is stored there and announced to window.
+// fails or WatcherStopEvent is set. readFlag reads RefreshFlag (ReadRefreshFlag; tests pass their
+// own); a value that differs from refreshFlag is stored there and announced to window.
 void WatchRefreshFlag(HKEY key, HANDLE changed, HWND window, uint32_t (*readFlag)());

@@ -6,6 +6,7 @@
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
 #include "agent/events/start_retries.h"
+#include "agent/events/state_file_events.h"
 #include "agent/events/window_proc.h"
 #include "agent/files/folder_watch.h"
 #include "agent/files/state_files.h"
@@ -194,6 +195,18 @@ void CreateLastStateFiles(uint32_t startRate) {
     }
 }
 
+void StartWatcherThreads(HWND window) {
+    (void)ResetEvent(WatcherStopEvent());
+    registryWatchThread = CreateThread(nullptr, 0, RegistryWatchThread, window, 0, nullptr);
+    if (registryWatchThread == nullptr) {
+        LogStartFailure(L"CreateThread (RegistryWatchThread)", GetLastError());
+    }
+    folderWatchThread = StartFolderWatcher(StateFileEventsSink(), WatcherStopEvent());
+    if (folderWatchThread == nullptr) {
+        LogStartFailure(L"CreateThread (WatchDataFolder)", GetLastError());
+    }
+}
+
 int RunAgent(HINSTANCE instance) {
     LoadStringW(instance, IDS_APP_TITLE, windowTitle, kTextCapacity);
     LoadStringW(instance, IDC_LUMIVANE, windowClassName, kTextCapacity);
@@ -231,14 +244,7 @@ int RunAgent(HINSTANCE instance) {
 
     isIntelCPU = IsIntelCPU();
     refreshFlag = ReadRefreshFlag();
-    registryWatchThread = CreateThread(nullptr, 0, RegistryWatchThread, window, 0, nullptr);
-    if (registryWatchThread == nullptr) {
-        LogStartFailure(L"CreateThread (RegistryWatchThread)", GetLastError());
-    }
-    folderWatchThread = StartFolderWatcher(window);
-    if (folderWatchThread == nullptr) {
-        LogStartFailure(L"CreateThread (WatchDataFolder)", GetLastError());
-    }
+    StartWatcherThreads(window);
     modeChangeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
 
     FirstDecision();

@@ -9,6 +9,10 @@
 // Runs the agent until its window is destroyed; the result is wWinMain's.
 int RunAgent(HINSTANCE instance);
 
+// Starts the registry and folder watchers into registryWatchThread and folderWatchThread; the
+// window's end (WM_DESTROY) stops and joins them.
+void StartWatcherThreads(HWND window);
+
 bool IsIntelCPU();
 // What CreateMutexW's answer for the single-instance mutex means: another instance runs when
 // the mutex already existed, or when it exists but this process may not open it (an instance

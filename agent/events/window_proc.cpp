@@ -5,7 +5,7 @@
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
 #include "agent/events/start_retries.h"
-#include "agent/files/folder_watch.h"
+#include "agent/events/state_file_events.h"
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
@@ -19,12 +19,16 @@
 
 #include <wtsapi32.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
 
 constexpr WORD kCommandAbout = IDM_ABOUT;
 constexpr WORD kCommandExit = IDM_EXIT;
+// How long the window's end waits for each watcher thread: longer than a whole decision cycle
+// with its host notice.
+constexpr DWORD kWatcherEndWaitMs = 20000;
 const GUID kMonitorInterfaceClass = {
     0xE6F07B5F, 0xEE97, 0x4A90, {0xB0, 0x76, 0x33, 0xF5, 0x7B, 0xF4, 0xEA, 0xA7}};
 
@@ -38,11 +42,25 @@ void RegisterMonitorNotification(HWND window) {
     (void)RegisterDeviceNotificationW(window, &monitorInterfaceFilter, DEVICE_NOTIFY_WINDOW_HANDLE);
 }
 
+// A watcher may be inside a handler that broadcasts the host notice and waits for this
+// window's answer, so the wait answers sent messages; bounded, so a thread stuck in the
+// platform cannot keep the agent from ending. A thread that already ended is simply closed.
+void JoinWatcherThread(HANDLE* thread, const wchar_t* name) {
+    if (*thread == nullptr) {
+        return;
+    }
+    if (WaitAnsweringSentMessages(*thread, kWatcherEndWaitMs) != WAIT_OBJECT_0) {
+        WriteLog(std::wstring(L"OnDestroy: ") + name + L" did not end within " +
+                 std::to_wstring(kWatcherEndWaitMs / 1000) + L" s");
+    }
+    CloseHandle(*thread);
+    *thread = nullptr;
+}
+
 void OnDestroy(HWND window) {
-    CloseHandle(registryWatchThread);
-    CloseHandle(folderWatchThread);
-    registryWatchThread = nullptr;
-    folderWatchThread = nullptr;
+    (void)SetEvent(WatcherStopEvent());
+    JoinWatcherThread(&registryWatchThread, L"RegistryWatchThread");
+    JoinWatcherThread(&folderWatchThread, L"WatchDataFolder");
     WTSUnRegisterSessionNotification(window);
     UnregisterPowerSettingNotification(lidSwitchNotify);
     UnregisterPowerSettingNotification(monitorPowerNotify);
@@ -281,7 +299,9 @@ INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) 
     return FALSE;
 }
 
-LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+LRESULT HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         RegisterMonitorNotification(window);
@@ -321,6 +341,20 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         }
         return 0;
     default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+} // namespace
+
+// No exception may leave for the platform's dispatcher: it would end the agent without a word.
+LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        return HandleWindowMessage(window, message, wParam, lParam);
+    } catch (...) {
+        wchar_t head[64] = {};
+        (void)swprintf(head, 64, L"WndProc: unexpected exception (message 0x%04X): ", message);
+        LogUnexpectedException(head, L"");
         return DefWindowProcW(window, message, wParam, lParam);
     }
 }

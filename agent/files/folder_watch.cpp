@@ -1,19 +1,15 @@
 #include "agent/files/folder_watch.h"
 
-#include "agent/decision/decision_cycle.h"
-#include "agent/files/state_files.h"
 #include "agent/log/log.h"
-#include "agent/log/text.h"
+#include "agent/state/time_marks.h"
 #include "common/data_folder.h"
 #include "common/owners.h"
 #include "common/thread_stack.h"
-#include "agent/state/agent_lock.h"
-#include "agent/state/agent_state.h"
-#include "agent/state/console_session.h"
-#include "agent/state/time_marks.h"
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -34,10 +30,6 @@ DWORD ReadDword(const BYTE* at) {
     DWORD value;
     memcpy(&value, at, sizeof value);
     return value;
-}
-
-bool PanelTakesDecisions() {
-    return !TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES");
 }
 
 } // namespace
@@ -66,127 +58,6 @@ std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount
         offset += next;
     }
     return records;
-}
-
-void fsWatcher_OD_Result_Changed() {
-    if (!ActsForConsole(L"fsWatcher_OD_Result_Changed")) {
-        return;
-    }
-    AgentLock lock;
-    WriteLog(L"fsWatcher_OD_Result_Changed ++");
-    std::wstring checked; // what the duplicate check read, when it ran
-    if (skipNextODResultChange) {
-        skipNextODResultChange = false;
-        // The expected duplicate of a rewrite already handled: only counted. A notice that
-        // finds another value than the last cycle read is a real change and is handled.
-        checked = ReadODChoice();
-        if (checked == lastCycleChoice) {
-            return;
-        }
-    }
-    WriteLog(DataFilePath(kODResultFileName) + L" is changed");
-    // The check has just read the file: a second read would only cost time (a value written
-    // meanwhile brings its own notice, which is handled).
-    std::wstring value = checked.empty() ? OD_OnOff() : LogODChoice(checked);
-    MarkTime(TimeMark::ChoiceRead);
-    // Compared with what the last cycle read, not with appliedODStatus: the applied state is
-    // the agent's decision ("0" on battery with the choice "1"), so comparing with it would
-    // take a real change of choice for a duplicate.
-    if (value != lastCycleChoice) {
-        if (PanelTakesDecisions()) {
-            (void)Detect_Notify_Fn(value);
-        }
-        skipNextODResultChange = true;
-        return;
-    }
-    WriteLog(L"fsWatcher_OD_Result_Changed: Same OD_Result = " + appliedODStatus +
-             L" no need change.");
-}
-
-void fsWatcher_HWID_Result_Deleted() {
-    if (!ActsForConsole(L"fsWatcher_HWID_Result_Deleted")) {
-        return;
-    }
-    AgentLock lock;
-    std::wstring path = DataFilePath(kHWIDResultFileName);
-    WriteLog(path + L" is deleted.");
-    if (TextEquals(isODPanel, L"YES")) {
-        WriteLog(L"OD Panel ,detectEDID = " + detectEDID);
-    } else if (TextEquals(isODPanel, L"NO")) {
-        WriteLog(L"Not OD Panel ,detectEDID = " + detectEDID);
-    } else {
-        WriteLog(L"fsWatcher_HWID_Result_Deleted = Else");
-    }
-    // The same verdict start-up wrote: a panel that was never identified is no overdrive
-    // panel, whatever the BIOS said about overdrive support.
-    (void)WriteStateValue(path, PanelTakesDecisions() ? L"1" : L"0");
-}
-
-void fsWatcher_Icon_Deleted() {
-    if (!ActsForConsole(L"fsWatcher_Icon_Deleted")) {
-        return;
-    }
-    AgentLock lock;
-    std::wstring path = DataFilePath(kIconFileName);
-    WriteLog(path + L" is Deleted");
-    if (StateFileExists(path)) {
-        return;
-    }
-    WriteLog(path + L" not exist, Create it");
-    (void)WriteStateValue(path, currentODIcon);
-}
-
-void fsWatcher_OD_Result_Deleted() {
-    if (!ActsForConsole(L"fsWatcher_OD_Result_Deleted")) {
-        return;
-    }
-    AgentLock lock;
-    std::wstring path = DataFilePath(kODResultFileName);
-    WriteLog(path + L" is Deleted");
-    if (StateFileExists(path)) {
-        return;
-    }
-    WriteLog(path + L" not exist, Create it");
-    // The user's choice comes back, not the state the agent applied for the moment.
-    (void)WriteStateValue(path, lastValidChoice.empty() ? appliedODStatus : lastValidChoice);
-}
-
-void HandleChangeRecords(const std::vector<ChangeRecord>& records) {
-    for (const ChangeRecord& change : records) {
-        std::wstring name = ToUpperAscii(change.fileName);
-        if (change.action == FILE_ACTION_REMOVED) {
-            if (name == L"HWID_RESULT.TXT" && watchHWIDResultDeleted) {
-                fsWatcher_HWID_Result_Deleted();
-            } else if (name == L"ICON.TXT" && watchIconDeleted) {
-                fsWatcher_Icon_Deleted();
-            } else if (name == L"OD_RESULT.TXT" && watchODResultDeleted) {
-                fsWatcher_OD_Result_Deleted();
-            }
-        } else if (change.action == FILE_ACTION_MODIFIED) {
-            if (name == L"OD_RESULT.TXT" && watchODResultChanged) {
-                fsWatcher_OD_Result_Changed();
-            }
-        }
-    }
-}
-
-void RepairDeletedStateFiles() {
-    if (watchHWIDResultDeleted && !StateFileExists(DataFilePath(kHWIDResultFileName))) {
-        fsWatcher_HWID_Result_Deleted();
-    }
-    if (watchIconDeleted && !StateFileExists(DataFilePath(kIconFileName))) {
-        fsWatcher_Icon_Deleted();
-    }
-    if (watchODResultDeleted && !StateFileExists(DataFilePath(kODResultFileName))) {
-        fsWatcher_OD_Result_Deleted();
-    }
-}
-
-void HandleLostChanges() {
-    RepairDeletedStateFiles();
-    if (watchODResultChanged) {
-        fsWatcher_OD_Result_Changed();
-    }
 }
 
 namespace {
@@ -221,11 +92,53 @@ bool IsRealDataFolder(HANDLE folder) {
            SamePathText(actual.text, expected.text);
 }
 
+// A read that is in flight when its frame is left (a stop, an exception out of the sink) is
+// cancelled, and its end awaited: until then the platform writes into the caller's buffer and
+// OVERLAPPED.
+class ReadInFlight {
+  public:
+    ReadInFlight(HANDLE file, OVERLAPPED* overlapped) : file_(file), overlapped_(overlapped) {}
+    ~ReadInFlight() {
+        if (overlapped_ != nullptr) {
+            (void)CancelIoEx(file_, overlapped_);
+            DWORD bytes = 0;
+            (void)GetOverlappedResult(file_, overlapped_, &bytes, TRUE);
+        }
+    }
+    ReadInFlight(const ReadInFlight&) = delete;
+    ReadInFlight& operator=(const ReadInFlight&) = delete;
+
+    // Waits until the read has ended (true) or stop is set (false; the read is then cancelled
+    // when this record goes).
+    bool AwaitEndOrStop(HANDLE stop) {
+        HANDLE waitFor[] = {overlapped_->hEvent, stop};
+        if (WaitForMultipleObjects(stop != nullptr ? 2 : 1, waitFor, FALSE, INFINITE) !=
+            WAIT_OBJECT_0) {
+            return false;
+        }
+        overlapped_ = nullptr;
+        return true;
+    }
+
+  private:
+    HANDLE file_;
+    OVERLAPPED* overlapped_;
+};
+
+// Sleeps for ms, or less when stop is set meanwhile; whether it was.
+bool StoppedWithin(HANDLE stop, DWORD ms) {
+    if (stop == nullptr) {
+        Sleep(ms);
+        return false;
+    }
+    return WaitForSingleObject(stop, ms) != WAIT_TIMEOUT;
+}
+
 // Waits, without a timer, until a real data folder is back in the link's place: every change
 // of a name in the parent folder wakes it for another look. The read is pending before each
 // look, so no change between a look and the wait is missed. The opened folder, or
-// INVALID_HANDLE_VALUE when the parent cannot be watched.
-HANDLE WaitForRealDataFolder() {
+// INVALID_HANDLE_VALUE when the parent cannot be watched or stop is set.
+HANDLE WaitForRealDataFolder(HANDLE stop) {
     UniqueFileHandle parent(
         CreateFileW(kDataFolderParent, FILE_LIST_DIRECTORY,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -238,21 +151,24 @@ HANDLE WaitForRealDataFolder() {
     for (;;) {
         OVERLAPPED overlapped = {};
         overlapped.hEvent = changed.Get();
+        (void)ResetEvent(changed.Get());
         if (!ReadDirectoryChangesW(parent.Get(), buffer, sizeof buffer, FALSE,
                                    FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_FILE_NAME,
                                    nullptr, &overlapped, nullptr)) {
             return INVALID_HANDLE_VALUE;
         }
-        DWORD bytes = 0;
+        ReadInFlight read(parent.Get(), &overlapped);
         HANDLE folder = OpenDataFolderToWatch();
         if (folder != INVALID_HANDLE_VALUE && IsRealDataFolder(folder)) {
-            (void)CancelIoEx(parent.Get(), &overlapped);
-            (void)GetOverlappedResult(parent.Get(), &overlapped, &bytes, TRUE);
-            return folder;
+            return folder; // the parent's read is cancelled on the way out
         }
         if (folder != INVALID_HANDLE_VALUE) {
             CloseHandle(folder);
         }
+        if (!read.AwaitEndOrStop(stop)) {
+            return INVALID_HANDLE_VALUE;
+        }
+        DWORD bytes = 0;
         if (!GetOverlappedResult(parent.Get(), &overlapped, &bytes, TRUE) &&
             GetLastError() != ERROR_NOTIFY_ENUM_DIR) {
             return INVALID_HANDLE_VALUE;
@@ -264,7 +180,8 @@ HANDLE WaitForRealDataFolder() {
 // folder that cannot be opened (a user holding it without sharing, say) is tried again every
 // kReopenIntervalMs, told once in the log per outage: otherwise the user's choice would not be
 // followed for the rest of the session. *lookAgain is set when changes may have been missed.
-HANDLE OpenFolderToWatchOnceItCan(bool* lookAgain) {
+// INVALID_HANDLE_VALUE only once stop is set.
+HANDLE OpenFolderToWatchOnceItCan(bool* lookAgain, HANDLE stop) {
     bool told = false;
     for (;;) {
         HANDLE folder = OpenDataFolderToWatch();
@@ -276,7 +193,7 @@ HANDLE OpenFolderToWatchOnceItCan(bool* lookAgain) {
             // Start-up need not wait for a folder that is not there.
             SetEvent(WatcherArmedEvent());
             *lookAgain = true;
-            folder = WaitForRealDataFolder();
+            folder = WaitForRealDataFolder(stop);
             if (folder != INVALID_HANDLE_VALUE) {
                 return folder;
             }
@@ -291,13 +208,19 @@ HANDLE OpenFolderToWatchOnceItCan(bool* lookAgain) {
         }
         SetEvent(WatcherArmedEvent());
         *lookAgain = true;
-        Sleep(kReopenIntervalMs);
+        if (StoppedWithin(stop, kReopenIntervalMs)) {
+            return INVALID_HANDLE_VALUE;
+        }
     }
 }
 
-} // namespace
+// What the thread was started with.
+struct FolderWatch {
+    FolderWatchSink sink;
+    HANDLE stop = nullptr;
+};
 
-DWORD WINAPI WatchDataFolder(LPVOID) {
+DWORD WatchUntilStopped(const FolderWatch& watch) {
     // The thread waits for the whole run; only a decision cycle reaches deeper, for a moment.
     ReleaseStackBelowFrame();
     // DWORD-aligned, as the platform asks of the buffer.
@@ -306,30 +229,38 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
     // A folder found again after a link or an outage gets a fresh look at everything once
     // watched.
     bool lookAgain = false;
-    HANDLE folder = OpenFolderToWatchOnceItCan(&lookAgain);
+    UniqueFileHandle folder(OpenFolderToWatchOnceItCan(&lookAgain, watch.stop));
+    if (!folder.Valid()) {
+        return 0; // stopped
+    }
     UniqueHandle readDone(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     for (;;) {
         OVERLAPPED overlapped = {};
         overlapped.hEvent = readDone.Get();
-        BOOL issued = ReadDirectoryChangesW(folder, buffer, sizeof buffer, FALSE, kWatchFilter,
-                                            nullptr, &overlapped, nullptr);
+        (void)ResetEvent(readDone.Get());
+        BOOL issued = ReadDirectoryChangesW(folder.Get(), buffer, sizeof buffer, FALSE,
+                                            kWatchFilter, nullptr, &overlapped, nullptr);
         DWORD error = issued ? ERROR_SUCCESS : GetLastError();
         SetEvent(WatcherArmedEvent());
-        if (issued && lookAgain) {
-            lookAgain = false;
-            HandleLostChanges();
-        }
         DWORD bytes = 0;
         if (issued) {
+            ReadInFlight read(folder.Get(), &overlapped);
+            if (lookAgain) {
+                lookAgain = false;
+                watch.sink.lost();
+            }
+            if (!read.AwaitEndOrStop(watch.stop)) {
+                break;
+            }
             SetLastError(ERROR_SUCCESS);
-            issued = GetOverlappedResult(folder, &overlapped, &bytes, TRUE);
+            issued = GetOverlappedResult(folder.Get(), &overlapped, &bytes, TRUE);
             error = GetLastError();
         }
         if (!issued) {
             if (error != ERROR_NOTIFY_ENUM_DIR) {
                 break;
             }
-            HandleLostChanges();
+            watch.sink.lost();
             continue;
         }
         if (error == ERROR_INVALID_HANDLE) {
@@ -337,20 +268,36 @@ DWORD WINAPI WatchDataFolder(LPVOID) {
         }
         MarkTime(TimeMark::FolderNotice);
         if (bytes == 0) {
-            HandleLostChanges();
+            watch.sink.lost();
             continue;
         }
-        HandleChangeRecords(ParseChangeRecords(buffer, bytes));
+        watch.sink.changes(ParseChangeRecords(buffer, bytes));
     }
-    CloseHandle(folder);
     return 0;
 }
 
-HANDLE StartFolderWatcher(LPVOID parameter) {
+} // namespace
+
+DWORD WINAPI WatchDataFolder(LPVOID watch) {
+    std::unique_ptr<FolderWatch> owned(static_cast<FolderWatch*>(watch));
+    try {
+        return WatchUntilStopped(*owned);
+    } catch (...) {
+        LogUnexpectedException(L"WatchDataFolder: unexpected exception: ", L", thread ends");
+        return kThreadEndedByException;
+    }
+}
+
+HANDLE StartFolderWatcher(const FolderWatchSink& sink, HANDLE stop) {
+    if (sink.changes == nullptr || sink.lost == nullptr) {
+        return nullptr;
+    }
     HANDLE armed = WatcherArmedEvent();
     ResetEvent(armed);
-    HANDLE thread = CreateThread(nullptr, 0, WatchDataFolder, parameter, 0, nullptr);
+    std::unique_ptr<FolderWatch> watch(new FolderWatch{sink, stop});
+    HANDLE thread = CreateThread(nullptr, 0, WatchDataFolder, watch.get(), 0, nullptr);
     if (thread != nullptr) {
+        (void)watch.release(); // the thread's now
         // Bounded, so a watcher that cannot arm does not hold start-up back. A plain wait on
         // purpose: a notification sent to the window meanwhile waits for it, so no decision
         // reads the choice before the watcher records changes.

@@ -1,15 +1,14 @@
-// The state-file watcher: one thread watching the data folder. A modification of
-// OD_Result.txt runs the decision cycle (unless the value is unchanged or the notice is the
-// expected duplicate of the previous one); a removed OD_Result.txt, Icon.txt or
-// HWID_Result.txt is written again from the agent's own state.
+// The state-file watcher: one thread watching the data folder, which hands every batch of
+// change records to a sink its starter supplies and knows nothing of what the sink does with
+// them (agent/events/state_file_events.h decides). The sink runs on the watcher's thread, one
+// call at a time; the next read is pending while it runs, so no change is missed meanwhile.
 //
 // Traps: one rewrite of a file may give one or two modification records depending on the
-// platform, so the duplicate skip only applies while the file still holds the value last
-// acted on; records come several per batch, not always aligned; a batch can be lost
-// (overflow), which means "look at everything again"; and a notice may arrive between the
-// writer's truncation and its write, when the file reads empty for a moment. A data folder that
-// a user replaced with a link is not watched: the thread waits for a real folder in its place;
-// one that cannot be opened (held without sharing) is tried again until it can.
+// platform; records come several per batch, not always aligned; a batch can be lost
+// (overflow), which means "look at everything again", and so does a folder found again after
+// an outage. A data folder that a user replaced with a link is not watched: the thread waits
+// for a real folder in its place; one that cannot be opened (held without sharing) is tried
+// again until it can. Every wait also ends on the stop event, so the thread can be joined.
 #pragma once
 
 #include <windows.h>
@@ -26,22 +25,20 @@ struct ChangeRecord {
 // assuming alignment and never past byteCount. A malformed record ends the list.
 std::vector<ChangeRecord> ParseChangeRecords(const BYTE* buffer, DWORD byteCount);
 
-// The thread body; the parameter is not used.
-DWORD WINAPI WatchDataFolder(LPVOID parameter);
+// What the watcher hands on. Both are called on the watcher's thread.
+struct FolderWatchSink {
+    // One batch of records, in the platform's order.
+    void (*changes)(const std::vector<ChangeRecord>& records) = nullptr;
+    // Changes may have been missed (an overflowed or empty batch, a folder found again after an
+    // outage): look at everything again.
+    void (*lost)() = nullptr;
+};
+
+// The thread body; StartFolderWatcher gives it its sink and stop event.
+DWORD WINAPI WatchDataFolder(LPVOID watch);
 
 // Starts WatchDataFolder and waits (about a second at most) until its first read is pending:
-// a write of the choice after that is always seen, so start-up decides only after it.
-HANDLE StartFolderWatcher(LPVOID parameter);
-
-void fsWatcher_OD_Result_Changed();
-void fsWatcher_HWID_Result_Deleted();
-void fsWatcher_Icon_Deleted();
-void fsWatcher_OD_Result_Deleted();
-// Only the agent of the console session repairs or decides (console_session.h): each handler
-// above does nothing elsewhere. Writes again each watched state file that is missing.
-void RepairDeletedStateFiles();
-
-// Handles one batch of records in order, as the thread does; lost changes (an empty batch)
-// count as a modification of OD_Result.txt plus a check of the three files.
-void HandleChangeRecords(const std::vector<ChangeRecord>& records);
-void HandleLostChanges();
+// a write of the choice after that is always seen, so start-up decides only after it. The
+// thread ends soon after stop (a manual-reset event) is set, even inside a wait for the
+// folder; the thread's handle, or null.
+HANDLE StartFolderWatcher(const FolderWatchSink& sink, HANDLE stop);

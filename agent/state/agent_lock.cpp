@@ -12,6 +12,26 @@ HANDLE LockMutex() {
 
 } // namespace
 
+DWORD WaitAnsweringSentMessages(HANDLE object, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        DWORD left = INFINITE;
+        if (timeoutMs != INFINITE) {
+            const ULONGLONG now = GetTickCount64();
+            left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        }
+        DWORD result =
+            MsgWaitForMultipleObjectsEx(1, &object, left, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+        if (result == WAIT_OBJECT_0 + 1) {
+            // Answers the messages other threads sent us (a broadcast among them).
+            MSG message;
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            continue;
+        }
+        return result;
+    }
+}
+
 AgentLock::AgentLock() {
     HANDLE mutex = LockMutex();
     // Uncontended: taken at once, without answering anything meanwhile.
@@ -19,21 +39,9 @@ AgentLock::AgentLock() {
     if (immediate == WAIT_OBJECT_0 || immediate == WAIT_ABANDONED) {
         return;
     }
-    for (;;) {
-        DWORD result =
-            MsgWaitForMultipleObjectsEx(1, &mutex, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
-        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
-            return;
-        }
-        if (result == WAIT_OBJECT_0 + 1) {
-            // Answers the messages other threads sent us (a broadcast among them).
-            MSG message;
-            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-            continue;
-        }
+    if (WaitAnsweringSentMessages(mutex, INFINITE) == WAIT_FAILED) {
         // A failed wait cannot be recovered from: take the plain wait instead of spinning.
         WaitForSingleObject(mutex, INFINITE);
-        return;
     }
 }
 

@@ -7,6 +7,8 @@
 // broadcast, and the two never deadlock. The lock is recursive for its owner.
 #pragma once
 
+#include <windows.h>
+
 class AgentLock {
   public:
     AgentLock();
@@ -14,3 +16,8 @@ class AgentLock {
     AgentLock(const AgentLock&) = delete;
     AgentLock& operator=(const AgentLock&) = delete;
 };
+
+// Waits for object as the lock does, answering meanwhile the messages other threads send to
+// this one; for the window thread, which must never stop answering a broadcast. timeoutMs may
+// be INFINITE. The wait's result: WAIT_OBJECT_0, WAIT_ABANDONED_0, WAIT_TIMEOUT or WAIT_FAILED.
+DWORD WaitAnsweringSentMessages(HANDLE object, DWORD timeoutMs);

@@ -48,6 +48,11 @@ HPOWERNOTIFY lidSwitchNotify = nullptr;
 HPOWERNOTIFY monitorPowerNotify = nullptr;
 DEV_BROADCAST_DEVICEINTERFACE_W monitorInterfaceFilter = {};
 
+HANDLE WatcherStopEvent() {
+    static HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return stop;
+}
+
 void ResetAgentState() {
     panelIdentity.clear();
     detectEDID.clear();
@@ -89,6 +94,7 @@ void ResetAgentState() {
     windowClassName[0] = 0;
     registryWatchThread = nullptr;
     folderWatchThread = nullptr;
+    (void)ResetEvent(WatcherStopEvent());
     lidSwitchNotify = nullptr;
     monitorPowerNotify = nullptr;
     monitorInterfaceFilter = {};

@@ -82,12 +82,15 @@ extern wchar_t windowTitle[100];
 extern wchar_t windowClassName[100];
 extern HANDLE registryWatchThread;
 extern HANDLE folderWatchThread;
+// Set by the window's end to stop both watcher threads; manual reset, created on first use and
+// never closed. Start-up clears it before it starts them.
+HANDLE WatcherStopEvent();
 extern HPOWERNOTIFY lidSwitchNotify;
 extern HPOWERNOTIFY monitorPowerNotify;
 extern DEV_BROADCAST_DEVICEINTERFACE_W monitorInterfaceFilter;
 
-// Puts every variable back to its value at process start; for tests that run the agent's
-// functions in-process. Closes nothing.
+// Puts every variable back to its value at process start (and clears WatcherStopEvent); for
+// tests that run the agent's functions in-process. Closes nothing.
 void ResetAgentState();
 
 // A dual-rate panel's two rates differ by more than 3 Hz.

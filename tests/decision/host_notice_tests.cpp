@@ -2,8 +2,8 @@
 // receives the broadcast.
 #include "agent/decision/decision_cycle.h"
 #include "agent/decision/host_notice.h"
+#include "agent/events/state_file_events.h"
 #include "agent/events/window_proc.h"
-#include "agent/files/folder_watch.h"
 #include "agent/files/state_files.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"

@@ -1,6 +1,6 @@
 // The folder watcher's handlers, fed batches as the platform delivers them.
 #include "agent/decision/decision_cycle.h"
-#include "agent/files/folder_watch.h"
+#include "agent/events/state_file_events.h"
 #include "agent/files/state_files.h"
 #include "agent/state/agent_state.h"
 #include "tests/support/test_support.h"

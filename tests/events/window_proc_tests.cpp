@@ -1,7 +1,9 @@
 // The window procedure called in-process, for what another process cannot send (a message
 // carrying a pointer), and the resources as the built executable holds them.
+#include "agent/events/startup.h"
 #include "agent/events/window_proc.h"
 #include "agent/state/agent_state.h"
+#include "common/fixed_paths.h"
 #include "tests/events/agent_fixture.h"
 #include "tests/support/test_support.h"
 
@@ -133,6 +135,76 @@ TEST(WindowProcedure, ABurstOfDeviceEventsReenumeratesTheDeviceTreeTwice) {
     MSG quit;
     while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
+}
+
+namespace {
+
+HANDLE DuplicateThreadHandle(HANDLE thread) {
+    HANDLE copy = nullptr;
+    (void)DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS);
+    return copy;
+}
+
+} // namespace
+
+// A thread the agent starts, it also stops: once the window's end has returned, neither
+// watcher runs any more, whether it was waiting or had ended by itself (no product key).
+TEST(WindowProcedure, TheWindowsEndStopsAndJoinsBothWatcherThreads) {
+    const struct {
+        const char* name;
+        bool productKey;
+    } rows[] = {{"both watchers waiting", true}, {"no product key to watch", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::ResetDataFolder();
+        ResetAgentState();
+        if (row.productKey) {
+            SetRefreshFlag(1);
+        } else {
+            (void)RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKeyPath);
+        }
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = WndProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"AgentWindowForWatcherTests";
+        (void)RegisterClassW(&windowClass);
+        HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, windowClass.lpszClassName, L"", WS_POPUP, 0,
+                                      0, 0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
+        ASSERT_NE(window, nullptr);
+
+        StartWatcherThreads(window);
+        ASSERT_NE(registryWatchThread, nullptr);
+        ASSERT_NE(folderWatchThread, nullptr);
+        HANDLE registryWatcher = DuplicateThreadHandle(registryWatchThread);
+        HANDLE folderWatcher = DuplicateThreadHandle(folderWatchThread);
+        if (row.productKey) {
+            EXPECT_EQ(WaitForSingleObject(registryWatcher, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        } else {
+            EXPECT_EQ(WaitForSingleObject(registryWatcher, 10000), WAIT_OBJECT_0);
+        }
+        EXPECT_EQ(WaitForSingleObject(folderWatcher, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+        DestroyWindow(window);
+        EXPECT_EQ(WaitForSingleObject(registryWatcher, 0), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(folderWatcher, 0), WAIT_OBJECT_0);
+        for (HANDLE watcher : {registryWatcher, folderWatcher}) {
+            DWORD exitCode = 1234;
+            EXPECT_TRUE(GetExitCodeThread(watcher, &exitCode));
+            EXPECT_EQ(exitCode, 0u); // ended in order, not by an exception
+        }
+        EXPECT_EQ(registryWatchThread, nullptr);
+        EXPECT_EQ(folderWatchThread, nullptr);
+        EXPECT_EQ(CountInLog(" did not end within "), 0u);
+        CloseHandle(registryWatcher);
+        CloseHandle(folderWatcher);
+        // WM_QUIT and the watcher's WM_REFRESHFLAG_CHANGED are not for later tests.
+        MSG left;
+        while (PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+    SetRefreshFlag(1);
+    SetNeedShow(0);
 }
 
 TEST(WindowProcedure, AboutBoxClosesOnOkAndCancelOnly) {
