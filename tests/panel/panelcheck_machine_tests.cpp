@@ -7,7 +7,7 @@
 #include "common/owners.h"
 #include "agent/state/agent_state.h"
 #include "tests/support/test_support.h"
-#include "tools/panelcheck/machine_report.h"
+#include "panelcheck/machine_report.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"

@@ -2,7 +2,7 @@
 // three of its habits are avoided: Notify_BIOS_SetOD logs a failure (AskBIOS does not),
 // OD_OnOff logs the choice it reads (the state files are read raw here), and PrepareDataFolder
 // creates what is missing (nothing is created here).
-#include "tools/panelcheck/machine_facts.h"
+#include "panelcheck/machine_facts.h"
 
 #include "agent/bios/acpi_channel.h"
 #include "agent/events/registry_watch.h"
