@@ -54,3 +54,29 @@ inline constexpr wchar_t kAgentFileName[] = L"Lumivane.exe";
 inline constexpr wchar_t kProductKeyPath[] =
     L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
     L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
+
+// The package's product code, which never changes: it names the product key above.
+inline constexpr wchar_t kProductCode[] = L"{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
+
+// True when `text` ends with `end` (both terminated), for checks at compile time.
+template <size_t TextSize, size_t EndSize>
+constexpr bool EndsWith(const wchar_t (&text)[TextSize], const wchar_t (&end)[EndSize]) {
+    if (EndSize > TextSize) {
+        return false;
+    }
+    for (size_t i = 0; i < EndSize; ++i) {
+        if (text[TextSize - EndSize + i] != end[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(EndsWith(kProductKeyPath, kProductCode), "the product key is named by the code");
+
+// The control centre's key under HKEY_LOCAL_MACHINE, whose "DisplayVersion" the installer
+// writes and the plug-in and PanelCheck report.
+inline constexpr wchar_t kVersionKeyPath[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
+
+// Where the setup tool remembers the sessions whose agents it ended, under HKEY_LOCAL_MACHINE in
+// its 32-bit view (the WOW6432Node branch), where only administrators and the system may write.
+inline constexpr wchar_t kSessionsKeyPath[] = L"SOFTWARE\\ZAVIK\\Lumivane";

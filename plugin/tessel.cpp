@@ -32,7 +32,6 @@ constexpr size_t kDebugLineCapacity = 64 + kOutputCapacity;
 
 const wchar_t kPluginGuid[] = L"5B81D3E07A2C4F968E1D0C47A9B3F265";
 const wchar_t kDisplayName[] = L"Lumivane";
-const wchar_t kVersionKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
 const wchar_t kVersionValue[] = L"DisplayVersion";
 
 // Copies at most capacity - 1 characters of source and always terminates.
@@ -146,7 +145,7 @@ extern "C" {
 
 BOOL WINAPI GetDllVersion(wchar_t* version) noexcept {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVersionKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVersionKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return FALSE;
     }
     wchar_t text[kOutputCapacity] = {};

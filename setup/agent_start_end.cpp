@@ -2,6 +2,7 @@
 // full path beside the setup tool at commit time.
 #include "setup/agent_start_end.h"
 
+#include "common/fixed_paths.h"
 #include "common/owners.h"
 
 #include <tlhelp32.h>
@@ -19,7 +20,6 @@ constexpr UINT kEndedAgentExitCode = 9;
 // How long one ended agent may take to go. TerminateProcess only starts the end, and Windows
 // refuses to delete a program file while its process still has it mapped.
 constexpr DWORD kAgentEndTimeoutMs = 5000;
-const wchar_t kSessionsKey[] = L"SOFTWARE\\ZAVIK\\Lumivane";
 const wchar_t kSessionsValue[] = L"AgentSessions";
 // The product's registry lives in the 32-bit view, like the rest of its keys.
 constexpr REGSAM kSessionsView = KEY_WOW64_32KEY;
@@ -118,7 +118,7 @@ bool RememberAgentSessions(const std::vector<DWORD>& sessions) {
     }
     record.push_back(L'\0');
     HKEY opened = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, 0, nullptr, 0,
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionsKeyPath, 0, nullptr, 0,
                                      KEY_SET_VALUE | kSessionsView, nullptr, &opened, nullptr);
     UniqueKey key(opened);
     if (status == ERROR_SUCCESS) {
@@ -138,7 +138,7 @@ bool RememberAgentSessions(const std::vector<DWORD>& sessions) {
 std::vector<DWORD> TakeRememberedAgentSessions() {
     std::vector<DWORD> sessions;
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, 0,
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionsKeyPath, 0,
                       KEY_QUERY_VALUE | KEY_SET_VALUE | kSessionsView, &opened) != ERROR_SUCCESS) {
         return sessions;
     }
@@ -165,7 +165,7 @@ std::vector<DWORD> TakeRememberedAgentSessions() {
                          nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
         subKeys == 0 && values == 0) {
         key.Reset();
-        (void)RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, kSessionsView, 0);
+        (void)RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSessionsKeyPath, kSessionsView, 0);
     }
     return sessions;
 }

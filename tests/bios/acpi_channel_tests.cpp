@@ -131,7 +131,7 @@ TEST_F(AcpiChannelTest, ResultTextsFollowTheDeviceAnswers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "request \"" << c.request << "\", expected \"" << c.expected << "\"");
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         ASSERT_TRUE(ResetSimBios());
         Configure(c.config);
 
@@ -204,7 +204,7 @@ TEST_F(AcpiChannelTest, PanelIdentityNeedsTheDeviceButNoExchange) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "identity \"" << c.identity << "\"");
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         ASSERT_TRUE(ResetSimBios());
         panelIdentity = c.identity;
 

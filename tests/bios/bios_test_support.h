@@ -3,7 +3,7 @@
 #pragma once
 
 #include "agent/state/agent_state.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simbios/simbios_control.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 class SimBiosTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         // An earlier test may have stopped the driver and failed before starting it again.
         ASSERT_TRUE(simbios::StartSimBios()) << "the simulated BIOS driver does not run";
         // Lets the driver count the closes still under way before the count is reset.
@@ -31,7 +31,7 @@ class SimBiosTest : public ::testing::Test {
 };
 
 inline std::string LogText() {
-    return testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt"));
+    return notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"OD_Log.txt"));
 }
 
 inline int CountOccurrences(const std::string& text, const std::string& part) {

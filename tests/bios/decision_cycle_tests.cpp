@@ -2,27 +2,27 @@
 #include "agent/decision/decision_cycle.h"
 #include "agent/files/state_files.h"
 #include "agent/state/agent_state.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <gtest/gtest.h>
 
-using testsupport::ReadFileBytes;
+using notebookfiles::ReadFileBytes;
 
 namespace {
 
 class CycleWithBios : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         simnotebook::ResetSimNotebook();
         simbios::ResetSimBios();
         ResetAgentState();
         panelIdentity = detectEDID = simnotebook::kDefaultPanelIdentity;
         isODPanel = L"YES";
         modeChangeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
-        testsupport::WriteFileBytes(DataFilePath(kODResultFileName), "1");
+        notebookfiles::WriteFileBytes(DataFilePath(kODResultFileName), "1");
     }
     static std::string Log() { return ReadFileBytes(DataFilePath(kLogFileName)); }
     static size_t Count(const std::string& what) {

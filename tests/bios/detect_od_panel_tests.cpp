@@ -3,19 +3,19 @@
 #include "agent/files/state_files.h"
 #include "agent/panel/panel_identity.h"
 #include "agent/state/agent_state.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simbios/simbios_control.h"
 
 #include <gtest/gtest.h>
 
-using testsupport::ReadFileBytes;
+using notebookfiles::ReadFileBytes;
 
 namespace {
 
 class DetectPanel : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         simbios::ResetSimBios();
         ResetAgentState();
         panelIdentity = L"AUO519D";
@@ -45,7 +45,7 @@ TEST_F(DetectPanel, VerdictFollowsTheBiosAnswer) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         simbios::ResetSimBios();
         if (c.setting != nullptr) {
             simbios::SetSimBiosValue(c.setting, c.value);
@@ -69,7 +69,7 @@ TEST_F(DetectPanel, VerdictFollowsTheBiosAnswer) {
 
 TEST_F(DetectPanel, NoPanelIdentityMeansNoVerdictFromHere) {
     panelIdentity.clear();
-    testsupport::WriteFileBytes(DataFilePath(kHWIDResultFileName), "7");
+    notebookfiles::WriteFileBytes(DataFilePath(kHWIDResultFileName), "7");
     DetectODPanel();
     EXPECT_EQ(detectEDID, L"FAIL");
     EXPECT_EQ(isODPanel, L"YES");

@@ -7,7 +7,7 @@
 #include "agent/files/state_files.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
 
@@ -18,7 +18,7 @@
 #include <chrono>
 #include <vector>
 
-using testsupport::ReadFileBytes;
+using notebookfiles::ReadFileBytes;
 
 namespace {
 
@@ -69,7 +69,7 @@ HWND CreateAgentWindow() {
 class HostNotice : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         simnotebook::ResetSimNotebook();
         simbios::ResetSimBios();
         ResetAgentState();
@@ -119,7 +119,7 @@ TEST_F(HostNotice, SameValueRewritesTheFileButSendsNoSecondNotice) {
 }
 
 TEST_F(HostNotice, AnIconFileThatCannotBeWrittenIsLoggedAndTheHostStillHears) {
-    testsupport::RemoveDataFolder();
+    notebookfiles::RemoveDataFolder();
     Notify_Helmbay_ODIcon(L"1");
     // Nothing could be read back, so the notice carries 0; the host reads the file itself.
     ASSERT_EQ(notices.size(), 1u);
@@ -132,7 +132,7 @@ TEST_F(HostNotice, AnIconFileThatCannotBeWrittenIsLoggedAndTheHostStillHears) {
 TEST_F(HostNotice, WindowThreadWaitingForTheLockStillAnswersTheBroadcast) {
     panelIdentity = detectEDID = L"AUO519D";
     isODPanel = L"YES";
-    testsupport::WriteFileBytes(Path(kODResultFileName), "1");
+    notebookfiles::WriteFileBytes(Path(kODResultFileName), "1");
     Notify_Helmbay_ODIcon(L"1");
     notices.clear();
 
@@ -150,7 +150,7 @@ TEST_F(HostNotice, WindowThreadWaitingForTheLockStillAnswersTheBroadcast) {
             SetEvent(s->holding);
             WaitForSingleObject(s->proceed, 10000);
             // A user change seen by the watcher: a cycle whose notice reaches every window.
-            testsupport::WriteFileBytes(DataFilePath(kODResultFileName), "0");
+            notebookfiles::WriteFileBytes(DataFilePath(kODResultFileName), "0");
             skipNextODResultChange = false;
             HandleChangeRecords({{FILE_ACTION_MODIFIED, L"OD_Result.txt"}});
             return 0;
@@ -180,7 +180,7 @@ TEST_F(HostNotice, ACycleInsideTheBroadcastHasTheLastWord) {
     panelIdentity = detectEDID = L"AUO519D";
     isODPanel = L"YES";
     lastACLineStatus = 1;
-    testsupport::WriteFileBytes(Path(kODResultFileName), "0");
+    notebookfiles::WriteFileBytes(Path(kODResultFileName), "0");
     HWND agentWindow = CreateAgentWindow();
     ASSERT_NE(agentWindow, nullptr);
 

@@ -3,14 +3,14 @@
 #include "agent/events/state_file_events.h"
 #include "agent/files/state_files.h"
 #include "agent/state/agent_state.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <gtest/gtest.h>
 
-using testsupport::ReadFileBytes;
-using testsupport::WriteFileBytes;
+using notebookfiles::ReadFileBytes;
+using notebookfiles::WriteFileBytes;
 
 namespace {
 
@@ -21,7 +21,7 @@ const char kCycleRan[] = "] Detect_Notify_Fn: Power Status = ";
 class Watcher : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         simnotebook::ResetSimNotebook();
         simbios::ResetSimBios();
         simbios::SetODState(true);

@@ -1,6 +1,5 @@
 #include "tests/events/agent_fixture.h"
 
-#include "tests/support/test_support.h"
 #include "tools/simbios/simbios_control.h"
 
 #include <windows.h>
@@ -12,62 +11,19 @@ std::wstring realAgentPath;
 std::wstring refHostPath;
 std::wstring pluginPath;
 
-namespace {
-
-const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
-                              L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
-const wchar_t kPanelConfig[] = L"C:\\ProgramData\\ZAVIK\\Lumivane\\FRQ_Config.txt";
-
-HKEY OpenProductKey() {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                    nullptr);
-    return key;
-}
-
-void SetProductValue(const wchar_t* name, DWORD value) {
-    HKEY key = OpenProductKey();
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
-
-} // namespace
-
 void SetRefreshFlag(DWORD value) {
-    SetProductValue(L"RefreshFlag", value);
+    (void)notebookfiles::SetProductValue(L"RefreshFlag", value); // the tests read back what counts
 }
 void SetNeedShow(DWORD value) {
-    SetProductValue(L"NeedShow", value);
-}
-
-void DeleteProductValue(const wchar_t* name) {
-    HKEY key = OpenProductKey();
-    RegDeleteValueW(key, name);
-    RegCloseKey(key);
-}
-
-bool ReadProductValue(const wchar_t* name, DWORD* value) {
-    DWORD size = sizeof *value;
-    return RegGetValueW(HKEY_LOCAL_MACHINE, kProductKey, name, RRF_RT_DWORD, nullptr, value,
-                        &size) == ERROR_SUCCESS;
-}
-
-void WritePanelConfig(const std::string& content) {
-    CreateDirectoryW(L"C:\\ProgramData\\ZAVIK", nullptr);
-    CreateDirectoryW(L"C:\\ProgramData\\ZAVIK\\Lumivane", nullptr);
-    testsupport::WriteFileBytes(kPanelConfig, content);
-}
-
-void DeletePanelConfig() {
-    DeleteFileW(kPanelConfig);
+    (void)notebookfiles::SetProductValue(L"NeedShow", value);
 }
 
 std::string StateFile(const wchar_t* name, bool* exists) {
-    return testsupport::ReadFileBytes(testsupport::DataPath(name), exists);
+    return notebookfiles::ReadFileBytes(notebookfiles::DataPath(name), exists);
 }
 
 void WriteStateFile(const wchar_t* name, const std::string& bytes) {
-    testsupport::WriteFileBytes(testsupport::DataPath(name), bytes);
+    notebookfiles::WriteFileBytes(notebookfiles::DataPath(name), bytes);
 }
 
 uint32_t CurrentRate() {
@@ -84,7 +40,7 @@ size_t CountModeChanges() {
 }
 
 void AgentTest::SetUp() {
-    testsupport::ResetDataFolder();
+    notebookfiles::ResetDataFolder();
     simnotebook::ResetSimNotebook();
     simnotebook::InstallPanelEDID(simnotebook::kDefaultPanelIdentity,
                                   simnotebook::kDefaultPanelInstanceKey,

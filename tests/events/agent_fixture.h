@@ -5,6 +5,7 @@
 
 #include "tests/events/agent_log.h"
 #include "tools/agentprocess/agent_process.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <gtest/gtest.h>
@@ -22,12 +23,13 @@ extern std::wstring realAgentPath;
 extern std::wstring refHostPath;
 extern std::wstring pluginPath;
 
+using notebookfiles::DeletePanelConfig;
+using notebookfiles::DeleteProductValue;
+using notebookfiles::ReadProductValue;
+using notebookfiles::WritePanelConfig;
+
 void SetRefreshFlag(DWORD value);
 void SetNeedShow(DWORD value);
-void DeleteProductValue(const wchar_t* name);
-bool ReadProductValue(const wchar_t* name, DWORD* value);
-void WritePanelConfig(const std::string& content);
-void DeletePanelConfig();
 
 std::string StateFile(const wchar_t* name, bool* exists = nullptr);
 void WriteStateFile(const wchar_t* name, const std::string& bytes);

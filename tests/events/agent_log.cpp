@@ -1,12 +1,12 @@
 #include "tests/events/agent_log.h"
 
-#include "tests/support/test_support.h"
 #include "tools/agentprocess/agent_process.h"
+#include "tools/notebookfiles/notebook_files.h"
 
 namespace e2e {
 
 std::string ReadLog() {
-    return testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt"));
+    return notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"OD_Log.txt"));
 }
 
 size_t CountInLog(const std::string& text) {

@@ -1,6 +1,7 @@
 // Power, session, display and device notifications reaching a running agent.
+#include "common/fixed_paths.h"
 #include "tests/events/agent_fixture.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 
@@ -242,7 +243,7 @@ TEST_F(Running, AwayFromTheConsoleNothingIsDoneUntilTheSessionIsBack) {
     ASSERT_TRUE(WaitForLog("] WM_REFRESHFLAG_CHANGED: session "));
     SetRefreshFlag(1);
     ASSERT_TRUE(WaitForLog("] WM_REFRESHFLAG_CHANGED: session ", 2));
-    ASSERT_TRUE(DeleteFileW(testsupport::DataPath(L"Icon.txt").c_str()));
+    ASSERT_TRUE(DeleteFileW(notebookfiles::DataPath(L"Icon.txt").c_str()));
     ASSERT_TRUE(WaitForLog("] fsWatcher_Icon_Deleted: session "));
 
     EXPECT_EQ(CountModeChanges(), 0u);
@@ -402,10 +403,8 @@ TEST_F(Running, RefreshFlagChangesMatterOnBatteryOnly) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    std::wstring command =
-        L"reg.exe add "
-        L"\"HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
-        L"{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}\" /v RefreshFlag /t REG_DWORD /d 1 /f";
+    std::wstring command = L"reg.exe add \"HKLM\\" + std::wstring(kProductKeyPath) +
+                           L"\" /v RefreshFlag /t REG_DWORD /d 1 /f";
     ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                                nullptr, nullptr, &startup, &info));
     WaitForSingleObject(info.hProcess, 20000);
@@ -505,7 +504,7 @@ TEST_F(PanelOnSecondAdapter, RatesAreReadAndSwitchedOnThePanelsAdapterOnly) {
 // Docked with the lid closed: the panel is attached but not active.
 TEST_F(PanelOnSecondAdapter, WithThePanelDarkNothingIsSwitchedOrRecorded) {
     agent.Terminate();
-    testsupport::ResetDataFolder();
+    notebookfiles::ResetDataFolder();
     simnotebook::SetPanelAdapter(1);
     std::vector<simnotebook::Adapter> adapters = simnotebook::GetAdapters();
     adapters[1].monitors[0].stateFlags = DISPLAY_DEVICE_ATTACHED;

@@ -3,7 +3,7 @@
 #include "agent/events/registry_watch.h"
 #include "agent/state/agent_state.h"
 #include "tests/events/agent_log.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +63,7 @@ DWORD WINAPI RunWatch(LPVOID) {
 } // namespace
 
 TEST(RegistryWatch, AWriteJustAfterTheReadIsSeenAndADeletedKeyEndsTheWatch) {
-    testsupport::ResetDataFolder();
+    notebookfiles::ResetDataFolder();
     ResetAgentState();
     refreshFlag = 0;
     reads = 0;

@@ -7,7 +7,7 @@
 // system's handle list instead (NtQuerySystemInformation, class SystemHandleInformation),
 // which Wine keeps exactly. Neither way opens anything inside the agent.
 #include "tests/events/agent_fixture.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 
 #include <gtest/gtest.h>
 
@@ -109,7 +109,7 @@ SIZE_T WorkingSet(HANDLE process) {
 
 ULONGLONG LogSize() {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(testsupport::DataPath(L"OD_Log.txt").c_str(), GetFileExInfoStandard,
+    if (!GetFileAttributesExW(notebookfiles::DataPath(L"OD_Log.txt").c_str(), GetFileExInfoStandard,
                               &data)) {
         return 0;
     }

@@ -1,7 +1,7 @@
 // Start-up of the agent process on the simulated notebook.
 #include "agent/events/startup.h"
 #include "tests/events/agent_fixture.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 
@@ -77,9 +77,10 @@ TEST_F(StartUp, AChoiceWrittenDuringTheFirstDecisionIsActedOn) {
 // decisions and writes nothing there; once a real folder is back, the next event fills it.
 TEST_F(StartUp, ALinkedDataFolderGetsNothingAndARealOneGetsTheFilesAtTheNextEvent) {
     const wchar_t dataFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
-    const std::wstring outside = testsupport::ResetOutsideFolder();
-    testsupport::RemoveDataFolder();
-    ASSERT_TRUE(testsupport::MakeSymbolicLink(dataFolder, outside)) << "this platform made no link";
+    const std::wstring outside = notebookfiles::ResetOutsideFolder();
+    notebookfiles::RemoveDataFolder();
+    ASSERT_TRUE(notebookfiles::MakeSymbolicLink(dataFolder, outside))
+        << "this platform made no link";
     auto outsideIsEmpty = [&] {
         WIN32_FIND_DATAW entry;
         HANDLE search = FindFirstFileW((outside + L"\\*").c_str(), &entry);
@@ -103,7 +104,7 @@ TEST_F(StartUp, ALinkedDataFolderGetsNothingAndARealOneGetsTheFilesAtTheNextEven
     // The decision ran all the same: it asked the BIOS.
     EXPECT_FALSE(simbios::ReadRequests().empty());
 
-    ASSERT_TRUE(testsupport::RemoveSymbolicLink(dataFolder));
+    ASSERT_TRUE(notebookfiles::RemoveSymbolicLink(dataFolder));
     ASSERT_TRUE(CreateDirectoryW(dataFolder, nullptr));
     simnotebook::SetACLineStatus(1);
     ASSERT_TRUE(agent.Send(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE));
@@ -120,7 +121,7 @@ TEST_F(StartUp, ALinkedDataFolderGetsNothingAndARealOneGetsTheFilesAtTheNextEven
 }
 
 TEST_F(StartUp, FreshDataFolderIsFilledWithTheAgentsFiles) {
-    testsupport::RemoveDataFolder();
+    notebookfiles::RemoveDataFolder();
     ASSERT_TRUE(agent.Start(simAgentPath));
     EXPECT_EQ(StateFile(L"OD_Result.txt"), "1");
     EXPECT_EQ(StateFile(L"HWID_Result.txt"), "1");
@@ -186,7 +187,7 @@ TEST_F(StartUp, NoInternalPanelMeansNoDecisionAndVerdictZero) {
     EXPECT_FALSE(host.WaitForLine(refhost::StartsWith("notice"), 500));
     // The user's choice is no longer followed, but deleted files are still repaired.
     WriteStateFile(L"OD_Result.txt", "0");
-    ASSERT_TRUE(DeleteFileW(testsupport::DataPath(L"HWID_Result.txt").c_str()));
+    ASSERT_TRUE(DeleteFileW(notebookfiles::DataPath(L"HWID_Result.txt").c_str()));
     EXPECT_TRUE(WaitUntil([] { return StateFile(L"HWID_Result.txt") == "0"; })) << ReadLog();
     EXPECT_EQ(CountInLog("fsWatcher_OD_Result_Changed"), 0u);
 }
@@ -221,7 +222,7 @@ TEST_F(StartUp, AnAgentStartedAwayFromTheConsoleLeavesTheSharedFilesAlone) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.agent);
         agent.Terminate();
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         WriteStateFile(L"HWID_Result.txt", c.hwid);
         WriteStateFile(L"Icon.txt", c.icon);
         SetNeedShow(0);
@@ -493,7 +494,7 @@ TEST_F(StartUp, LastStateFilesAreCreatedOnlyWhenBothAreMissing) {
     EXPECT_EQ(StateFile(L"lasttimeDCRefresh.txt"), "1");
     agent.Terminate();
 
-    DeleteFileW(testsupport::DataPath(L"lasttimeDCRefresh.txt").c_str());
+    DeleteFileW(notebookfiles::DataPath(L"lasttimeDCRefresh.txt").c_str());
     ASSERT_TRUE(agent.Start(simAgentPath));
     bool exists = true;
     StateFile(L"lasttimeDCRefresh.txt", &exists);
@@ -510,7 +511,7 @@ TEST_F(StartUp, ProductionBuildTakesTheNoPanelPathOnWine) {
     ASSERT_TRUE(agent.Start(realAgentPath));
     EXPECT_EQ(StateFile(L"HWID_Result.txt"), "0");
     EXPECT_EQ(CountInLog("] detectEDID Fail, BIOS not return EDID.\r\n"), 1u);
-    DeleteFileW(testsupport::DataPath(L"HWID_Result.txt").c_str());
+    DeleteFileW(notebookfiles::DataPath(L"HWID_Result.txt").c_str());
     EXPECT_TRUE(WaitUntil([] { return StateFile(L"HWID_Result.txt") == "0"; }));
     EXPECT_EQ(agent.Exit(), 0u);
 }

@@ -5,7 +5,7 @@
 #include "agent/state/agent_state.h"
 #include "common/fixed_paths.h"
 #include "tests/events/agent_fixture.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +57,7 @@ std::wstring MenuText(HMENU menu, UINT position) {
 } // namespace
 
 TEST(WindowProcedure, MonitorPowerIsAPowerEventTheLidIsNot) {
-    testsupport::ResetDataFolder();
+    notebookfiles::ResetDataFolder();
     ResetAgentState();
     detectEDID = L"FAIL"; // no decision cycle: only the power event's own line
     EXPECT_EQ(SendPowerSetting(kLidSwitch), 0);
@@ -101,7 +101,7 @@ bool DispatchUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
 // Each re-enumeration of the device tree costs seconds of the window thread: a burst of device
 // events re-enumerates at once and once more at the end of the interval, not once per event.
 TEST(WindowProcedure, ABurstOfDeviceEventsReenumeratesTheDeviceTreeTwice) {
-    testsupport::ResetDataFolder();
+    notebookfiles::ResetDataFolder();
     simnotebook::ResetSimNotebook();
     ResetAgentState();
     isIntelCPU = true;

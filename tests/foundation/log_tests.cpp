@@ -1,7 +1,7 @@
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-using testsupport::ReadFileBytes;
+using notebookfiles::ReadFileBytes;
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST(LogLine, MessageIsKeptLiterallyAndEndsInCrLf) {
 
 class LogFile : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::ResetDataFolder(); }
+    void SetUp() override { notebookfiles::ResetDataFolder(); }
     std::string Log() { return ReadFileBytes(DataFilePath(kLogFileName)); }
 };
 
@@ -92,7 +92,7 @@ TEST_F(LogFile, DeletedLogIsCreatedAgainWithTheNextLine) {
 }
 
 TEST_F(LogFile, MissingDataFolderIsNoFailure) {
-    testsupport::RemoveDataFolder();
+    notebookfiles::RemoveDataFolder();
     WriteLog(L"nowhere to go");
     bool exists = true;
     ReadFileBytes(DataFilePath(kLogFileName), &exists);
@@ -157,10 +157,10 @@ TEST_F(LogFile, AFullLogBecomesTheOldOneWithoutLosingALine) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         const std::wstring oldLog = DataFilePath(L"OD_Log.1.txt");
         const std::wstring spareLog = DataFilePath(L"OD_Log.2.txt");
-        testsupport::WriteFileBytes(oldLog, "an older log\r\n");
+        notebookfiles::WriteFileBytes(oldLog, "an older log\r\n");
         HANDLE reader = INVALID_HANDLE_VALUE;
         if (c.readerShare != 0) {
             reader = CreateFileW(oldLog.c_str(), GENERIC_READ, c.readerShare, nullptr,
@@ -177,7 +177,7 @@ TEST_F(LogFile, AFullLogBecomesTheOldOneWithoutLosingALine) {
         }
         content += stamp + std::string(target - content.size() - stamp.size() - 2, 'g') + "\r\n";
         ASSERT_EQ(content.size(), kLogLimitBytes - 8);
-        testsupport::WriteFileBytes(DataFilePath(kLogFileName), content);
+        notebookfiles::WriteFileBytes(DataFilePath(kLogFileName), content);
 
         auto logLines = [](char thread) {
             for (int i = 0; i < kLinesPerThread; ++i) {

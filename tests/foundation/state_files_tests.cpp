@@ -4,7 +4,7 @@
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/state/agent_state.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-using testsupport::ReadFileBytes;
-using testsupport::WriteFileBytes;
+using notebookfiles::ReadFileBytes;
+using notebookfiles::WriteFileBytes;
 
 TEST(TokenRule, OneToThreeCharactersAreTakenLongerReadsEmpty) {
     struct Case {
@@ -41,7 +41,7 @@ TEST(TokenRule, OneToThreeCharactersAreTakenLongerReadsEmpty) {
         {std::string(5000, ' '), false, ""},
         {std::string(100000, '1'), true, ""},
     };
-    testsupport::ResetDataFolder();
+    notebookfiles::ResetDataFolder();
     const std::wstring path = DataFilePath(kODResultFileName);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.content.substr(0, 8) + "... (" + std::to_string(c.content.size()) + ")");
@@ -60,13 +60,13 @@ TEST(TokenRule, OneToThreeCharactersAreTakenLongerReadsEmpty) {
 
 class StateFiles : public ::testing::Test {
   protected:
-    void SetUp() override { testsupport::ResetDataFolder(); }
+    void SetUp() override { notebookfiles::ResetDataFolder(); }
     std::wstring ODResult() { return DataFilePath(kODResultFileName); }
     std::string Log() { return ReadFileBytes(DataFilePath(kLogFileName)); }
 };
 
 TEST_F(StateFiles, FreshFolderGetsDefaultChoiceAndTheCreationLine) {
-    testsupport::RemoveDataFolder();
+    notebookfiles::RemoveDataFolder();
     PrepareDataFolder();
     EXPECT_EQ(ReadFileBytes(ODResult()), "1");
     EXPECT_NE(
@@ -118,7 +118,7 @@ TEST_F(StateFiles, WriterLeavesExactlyOneCharacter) {
     bool exists = false;
     EXPECT_EQ(ReadFileBytes(icon, &exists), "");
     EXPECT_TRUE(exists);
-    testsupport::RemoveDataFolder();
+    notebookfiles::RemoveDataFolder();
     EXPECT_FALSE(WriteStateValue(icon, L"1"));
 }
 
@@ -138,20 +138,20 @@ TEST_F(StateFiles, ReadingDoesNotBlockAnotherProcessWritingTheChoice) {
 class LinkedPlaces : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::ResetDataFolder();
-        outside_ = testsupport::ResetOutsideFolder();
+        notebookfiles::ResetDataFolder();
+        outside_ = notebookfiles::ResetOutsideFolder();
         // The last state is recorded only while the panel's monitor is active.
         simnotebook::ResetSimNotebook();
         panelIdentity = simnotebook::kDefaultPanelIdentity;
     }
     void TearDown() override {
-        testsupport::RemoveDataFolder();
+        notebookfiles::RemoveDataFolder();
         RestoreParent();
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
     }
     // The parent folder back as a real folder after a test linked it.
     void RestoreParent() {
-        testsupport::RemoveSymbolicLink(kParent);
+        notebookfiles::RemoveSymbolicLink(kParent);
         CreateDirectoryW(kParent, nullptr);
     }
     std::string Log() { return ReadFileBytes(DataFilePath(kLogFileName)); }
@@ -194,12 +194,12 @@ TEST_F(LinkedPlaces, AFileLinkedElsewhereKeepsItsBytesAndIsToldOnce) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ToNarrow(c.name) + (c.kind == Kind::Symbolic ? " symbolic" : " hard"));
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         const std::wstring target = outside_ + L"\\target.txt";
         WriteFileBytes(target, "not yours");
         const std::wstring path = DataFilePath(c.name);
-        ASSERT_TRUE(c.kind == Kind::Symbolic ? testsupport::MakeSymbolicLink(path, target)
-                                             : testsupport::MakeHardLink(path, target))
+        ASSERT_TRUE(c.kind == Kind::Symbolic ? notebookfiles::MakeSymbolicLink(path, target)
+                                             : notebookfiles::MakeHardLink(path, target))
             << "this platform made no link";
         const bool isLog = std::wstring(c.name) == kLogFileName;
         // The agent's own writes of that file, twice, as events would make them.
@@ -221,7 +221,7 @@ TEST_F(LinkedPlaces, AFileLinkedElsewhereKeepsItsBytesAndIsToldOnce) {
         }
         // Once the link is gone the file is written again.
         if (c.kind == Kind::Symbolic) {
-            ASSERT_TRUE(testsupport::RemoveSymbolicLink(path));
+            ASSERT_TRUE(notebookfiles::RemoveSymbolicLink(path));
         } else {
             ASSERT_TRUE(DeleteFileW(path.c_str()));
         }
@@ -247,12 +247,12 @@ TEST_F(LinkedPlaces, ARedirectedFolderGetsNothingAndARealOneWorksAgain) {
     } cases[] = {{"data folder linked", false}, {"its parent linked", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        outside_ = testsupport::ResetOutsideFolder();
-        testsupport::RemoveDataFolder();
+        outside_ = notebookfiles::ResetOutsideFolder();
+        notebookfiles::RemoveDataFolder();
         if (c.parent) {
             ASSERT_TRUE(RemoveDirectoryW(kParent));
         }
-        ASSERT_TRUE(testsupport::MakeSymbolicLink(c.parent ? kParent : kDataFolder, outside_))
+        ASSERT_TRUE(notebookfiles::MakeSymbolicLink(c.parent ? kParent : kDataFolder, outside_))
             << "this platform made no link";
         PrepareDataFolder();
         EXPECT_FALSE(WriteStateValue(DataFilePath(kIconFileName), L"1"));
@@ -266,7 +266,7 @@ TEST_F(LinkedPlaces, ARedirectedFolderGetsNothingAndARealOneWorksAgain) {
             FindClose(anything);
         }
 
-        ASSERT_TRUE(testsupport::RemoveSymbolicLink(c.parent ? kParent : kDataFolder));
+        ASSERT_TRUE(notebookfiles::RemoveSymbolicLink(c.parent ? kParent : kDataFolder));
         RestoreParent();
         PrepareDataFolder();
         EXPECT_EQ(ReadFileBytes(DataFilePath(kODResultFileName)), "1");

@@ -9,8 +9,9 @@
 //
 // Usage: installer_tests.exe --package=<msi> --older-package=<msi> --older-version=<a.b.c>
 //                            --refhost=<RefHost.exe>
+#include "common/fixed_paths.h"
 #include "lumivane_version.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
@@ -32,10 +33,6 @@ std::wstring olderPackagePath;
 std::string olderVersion;
 std::wstring refHostPath;
 
-const wchar_t kProductCode[] = L"{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
-const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
-                              L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
-const wchar_t kCorvellKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
 const wchar_t kInstallFolder[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane";
 const wchar_t kAgentProgram[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane\\Lumivane.exe";
 const wchar_t kTaskName[] = L"Lumivane";
@@ -93,30 +90,11 @@ DWORD Install(const std::wstring& package, const std::wstring& properties = L"")
     return Msiexec(L"/i \"" + package + L"\" " + properties);
 }
 
-bool KeyExists(const wchar_t* path) {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
-}
+using notebookfiles::KeyExists;
 
 // A REG_DWORD as decimal text, a REG_SZ as itself; "(absent)" when there is none.
 std::string ReadValue(const wchar_t* keyPath, const wchar_t* name) {
-    BYTE data[512] = {};
-    DWORD size = sizeof data - sizeof(wchar_t);
-    DWORD type = REG_NONE;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, keyPath, name, RRF_RT_REG_DWORD | RRF_RT_REG_SZ, &type,
-                     data, &size) != ERROR_SUCCESS) {
-        return "(absent)";
-    }
-    if (type == REG_DWORD) {
-        DWORD number = 0;
-        memcpy(&number, data, sizeof number);
-        return std::to_string(number);
-    }
-    return Narrow(reinterpret_cast<const wchar_t*>(data));
+    return notebookfiles::ReadValueText(keyPath, name).value_or("(absent)");
 }
 
 bool WaitForValue(const wchar_t* keyPath, const wchar_t* name, const std::string& wanted) {
@@ -130,13 +108,10 @@ bool WaitForValue(const wchar_t* keyPath, const wchar_t* name, const std::string
     return true;
 }
 
+// The package's key, not one made here.
 void SetRefreshFlag(DWORD value) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_SET_VALUE, &key));
-    RegSetValueExW(key, L"RefreshFlag", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                   sizeof value);
-    RegCloseKey(key);
+    ASSERT_TRUE(KeyExists(kProductKeyPath));
+    (void)notebookfiles::SetProductValue(L"RefreshFlag", value); // read back by the callers
 }
 
 bool FileExists(const std::wstring& path) {
@@ -251,10 +226,10 @@ struct ProductState {
 };
 
 ProductState ReadProductState() {
-    return ProductState{FileVersion(kAgentProgram), ReadValue(kCorvellKey, L"DisplayVersion"),
-                        ReadValue(kProductKey, L"DisplayVersion"),
-                        ReadValue(kProductKey, L"RefreshFlag"),
-                        testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Result.txt"))};
+    return ProductState{FileVersion(kAgentProgram), ReadValue(kVersionKeyPath, L"DisplayVersion"),
+                        ReadValue(kProductKeyPath, L"DisplayVersion"),
+                        ReadValue(kProductKeyPath, L"RefreshFlag"),
+                        notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"OD_Result.txt"))};
 }
 
 class Installer : public ::testing::Test {
@@ -265,7 +240,7 @@ class Installer : public ::testing::Test {
         ASSERT_TRUE(FileExists(packagePath)) << "no package " << Narrow(packagePath);
         RemoveProduct();
         taskdouble::ResetTaskDouble();
-        testsupport::RemoveDataFolder();
+        notebookfiles::RemoveDataFolder();
         simnotebook::ResetSimNotebook();
         ASSERT_TRUE(simnotebook::InstallPanelEDID(simnotebook::kDefaultPanelIdentity,
                                                   simnotebook::kDefaultPanelInstanceKey,
@@ -280,7 +255,7 @@ class Installer : public ::testing::Test {
 
     // Whatever an earlier run left: the registered product first, then anything it missed.
     static void RemoveProduct() {
-        if (KeyExists(kProductKey)) {
+        if (KeyExists(kProductKeyPath)) {
             (void)Msiexec(std::wstring(L"/x ") + kProductCode);
         }
         EndAgents();
@@ -291,9 +266,9 @@ class Installer : public ::testing::Test {
         (void)RemoveDirectoryW(kInstallFolder);
         (void)RemoveDirectoryW(kConfigFolder);
         (void)RemoveDirectoryW(kConfigMakerFolder);
-        (void)RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey);
+        (void)RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKeyPath);
         HKEY corvell;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCorvellKey, 0, KEY_SET_VALUE, &corvell) ==
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVersionKeyPath, 0, KEY_SET_VALUE, &corvell) ==
             ERROR_SUCCESS) {
             (void)RegDeleteValueW(corvell, L"DisplayVersion");
             RegCloseKey(corvell);
@@ -323,13 +298,13 @@ TEST_F(Installer, SilentInstallRegistersAndStartsTheAgent) {
     EXPECT_TRUE(FileExists(kConfigFolder)) << "no folder for FRQ_Config.txt";
     EXPECT_TRUE(host.WaitForLine(refhost::NoticeWithMode("1"), kAgentWaitMs))
         << "the agent's first notice did not reach the host";
-    EXPECT_EQ("1", ReadValue(kProductKey, L"RefreshFlag"));
+    EXPECT_EQ("1", ReadValue(kProductKeyPath, L"RefreshFlag"));
     // The installer writes 0; the agent, later in its start-up, states that this panel has
     // two rates.
-    EXPECT_TRUE(WaitForValue(kProductKey, L"NeedShow", "1"))
-        << "NeedShow " << ReadValue(kProductKey, L"NeedShow");
-    EXPECT_EQ(LUMIVANE_VERSION_TEXT, ReadValue(kCorvellKey, L"DisplayVersion"));
-    EXPECT_EQ(LUMIVANE_VERSION_TEXT, ReadValue(kProductKey, L"DisplayVersion"));
+    EXPECT_TRUE(WaitForValue(kProductKeyPath, L"NeedShow", "1"))
+        << "NeedShow " << ReadValue(kProductKeyPath, L"NeedShow");
+    EXPECT_EQ(LUMIVANE_VERSION_TEXT, ReadValue(kVersionKeyPath, L"DisplayVersion"));
+    EXPECT_EQ(LUMIVANE_VERSION_TEXT, ReadValue(kProductKeyPath, L"DisplayVersion"));
     for (const wchar_t* name : {L"Lumivane.exe", L"Tessel.dll", L"Stagehand.exe"}) {
         EXPECT_EQ(LUMIVANE_VERSION_TEXT, FileVersion(InstalledFile(name))) << Narrow(name);
     }
@@ -349,7 +324,7 @@ TEST_F(Installer, RepairAndUpgradeKeepOneAgentAndTheUsersChoices) {
     ASSERT_NE(0u, agent);
     ASSERT_EQ(olderVersion, FileVersion(kAgentProgram));
     // The user turned overdrive off, the control centre switched rate changes off.
-    testsupport::WriteFileBytes(testsupport::DataPath(L"OD_Result.txt"), "0");
+    notebookfiles::WriteFileBytes(notebookfiles::DataPath(L"OD_Result.txt"), "0");
     SetRefreshFlag(0);
 
     // A repair of the same build in the default mode replaces no program file (Windows
@@ -366,17 +341,17 @@ TEST_F(Installer, RepairAndUpgradeKeepOneAgentAndTheUsersChoices) {
     EXPECT_NE(0u, agent) << "the repair did not start the agent again";
     // Through the logon task, in the session whose agent the repair ended.
     EXPECT_EQ(1u, RunsInOwnSession());
-    EXPECT_EQ("0", testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Result.txt")));
-    EXPECT_EQ("0", ReadValue(kProductKey, L"RefreshFlag"));
-    EXPECT_TRUE(WaitForValue(kProductKey, L"NeedShow", "1"));
+    EXPECT_EQ("0", notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"OD_Result.txt")));
+    EXPECT_EQ("0", ReadValue(kProductKeyPath, L"RefreshFlag"));
+    EXPECT_TRUE(WaitForValue(kProductKeyPath, L"NeedShow", "1"));
 
     EXPECT_EQ(kSuccess, Install(packagePath, L"REINSTALL=ALL REINSTALLMODE=vomus"));
     agent = WaitForOneAgent(agent);
     EXPECT_NE(0u, agent) << "the upgrade did not start the new agent";
     EXPECT_EQ(LUMIVANE_VERSION_TEXT, FileVersion(kAgentProgram));
-    EXPECT_EQ(LUMIVANE_VERSION_TEXT, ReadValue(kCorvellKey, L"DisplayVersion"));
-    EXPECT_EQ("0", testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Result.txt")));
-    EXPECT_EQ("0", ReadValue(kProductKey, L"RefreshFlag"));
+    EXPECT_EQ(LUMIVANE_VERSION_TEXT, ReadValue(kVersionKeyPath, L"DisplayVersion"));
+    EXPECT_EQ("0", notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"OD_Result.txt")));
+    EXPECT_EQ("0", ReadValue(kProductKeyPath, L"RefreshFlag"));
     EXPECT_TRUE(taskdouble::TaskExists(kTaskName));
 
     // The same build again, and the older one over the newer, are refused and change nothing.
@@ -397,18 +372,18 @@ TEST_F(Installer, RemovalLeavesOnlyTheUsersLog) {
     EXPECT_TRUE(WaitForNoAgent());
     EXPECT_FALSE(taskdouble::TaskExists(kTaskName));
     EXPECT_FALSE(FileExists(kInstallFolder));
-    EXPECT_FALSE(KeyExists(kProductKey));
-    EXPECT_EQ("(absent)", ReadValue(kCorvellKey, L"DisplayVersion"));
-    EXPECT_FALSE(FileExists(testsupport::DataPath(L"lasttimeACDC.txt")));
-    EXPECT_FALSE(FileExists(testsupport::DataPath(L"lasttimeDCRefresh.txt")));
-    EXPECT_TRUE(FileExists(testsupport::DataPath(L"OD_Log.txt")));
+    EXPECT_FALSE(KeyExists(kProductKeyPath));
+    EXPECT_EQ("(absent)", ReadValue(kVersionKeyPath, L"DisplayVersion"));
+    EXPECT_FALSE(FileExists(notebookfiles::DataPath(L"lasttimeACDC.txt")));
+    EXPECT_FALSE(FileExists(notebookfiles::DataPath(L"lasttimeDCRefresh.txt")));
+    EXPECT_TRUE(FileExists(notebookfiles::DataPath(L"OD_Log.txt")));
     EXPECT_FALSE(FileExists(kConfigFolder)) << "the empty configuration folder stayed";
     EXPECT_FALSE(FileExists(kConfigMakerFolder));
 
     // A configuration someone put there stays, with its folder.
     ASSERT_EQ(kSuccess, Install(packagePath));
     const std::wstring config = std::wstring(kConfigFolder) + L"\\FRQ_Config.txt";
-    testsupport::WriteFileBytes(config, "E509,0A1B,165,60\r\n");
+    notebookfiles::WriteFileBytes(config, "E509,0A1B,165,60\r\n");
     EXPECT_EQ(kSuccess, Msiexec(std::wstring(L"/x ") + kProductCode));
     EXPECT_TRUE(FileExists(config)) << "the removal deleted FRQ_Config.txt";
     (void)DeleteFileW(config.c_str());
@@ -421,8 +396,8 @@ TEST_F(Installer, RefusedLogonTaskRollsTheInstallBack) {
 
     EXPECT_TRUE(result == kInstallFailure || result == kWineActionFailure) << result;
     EXPECT_FALSE(FileExists(kInstallFolder));
-    EXPECT_FALSE(KeyExists(kProductKey));
-    EXPECT_EQ("(absent)", ReadValue(kCorvellKey, L"DisplayVersion"));
+    EXPECT_FALSE(KeyExists(kProductKeyPath));
+    EXPECT_EQ("(absent)", ReadValue(kVersionKeyPath, L"DisplayVersion"));
     EXPECT_FALSE(taskdouble::TaskExists(kTaskName));
     EXPECT_TRUE(AgentProcesses().empty());
 }

@@ -1,7 +1,7 @@
 // FRQ_Config.txt lines and files. Files are written to the temporary folder; the fixed path
 // is covered by the machine tests, which hold the lock for it.
 #include "agent/panel/panel_config.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 
 #include <windows.h>
 
@@ -25,7 +25,7 @@ std::wstring TempConfigPath() {
 
 PanelRates ReadTempConfig(const std::string& content) {
     std::wstring path = TempConfigPath();
-    testsupport::WriteFileBytes(path, content);
+    notebookfiles::WriteFileBytes(path, content);
     // EDID bytes 8..11 of the panel E509 / 0A1B.
     PanelRates rates = ReadPanelConfigFile(path, 0x09, 0xE5, 0x1B, 0x0A);
     DeleteFileW(path.c_str());

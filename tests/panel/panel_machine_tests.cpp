@@ -8,7 +8,7 @@
 #include "agent/panel/refresh_rate.h"
 #include "common/owners.h"
 #include "agent/state/agent_state.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <windows.h>
@@ -509,7 +509,7 @@ TEST_F(PanelMachine, ReadPanelConfigUsesTheFixedPath) {
     const std::wstring path = kPanelConfigPath;
     DeleteFileW(path.c_str());
     EXPECT_FALSE(ReadPanelConfig(0x09, 0xE5, 0x1B, 0x0A).found);
-    testsupport::WriteFileBytes(path, "E509,0A1B,165,60\r\n");
+    notebookfiles::WriteFileBytes(path, "E509,0A1B,165,60\r\n");
     PanelRates rates = ReadPanelConfig(0x09, 0xE5, 0x1B, 0x0A);
     EXPECT_TRUE(rates.found);
     EXPECT_EQ(165, rates.firstRate);
@@ -543,20 +543,21 @@ TEST_F(PanelMachine, ReadPanelConfigUsesTheFixedPath) {
     };
     for (const auto& refusal : refusals) {
         SCOPED_TRACE(refusal.name);
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         sim::SetFileSecurityText(refusal.path, refusal.sddl);
         EXPECT_FALSE(ReadPanelConfig(0x09, 0xE5, 0x1B, 0x0A).found);
-        const std::string log = testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt"));
+        const std::string log =
+            notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"OD_Log.txt"));
         EXPECT_EQ(refusal.logged,
                   log.substr(log.find(" ] ") == std::string::npos ? 0 : log.find(" ] ") + 3));
         sim::SetFileSecurityText(refusal.path, L"");
     }
     // Without the file there is nothing to refuse, whoever may write the folder.
     DeleteFileW(path.c_str());
-    testsupport::ResetDataFolder();
+    notebookfiles::ResetDataFolder();
     sim::SetFileSecurityText(kPanelConfigFolder, L"O:" + user + L"D:(A;;FA;;;WD)");
     EXPECT_FALSE(ReadPanelConfig(0x09, 0xE5, 0x1B, 0x0A).found);
-    EXPECT_EQ("", testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt")));
+    EXPECT_EQ("", notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"OD_Log.txt")));
     sim::SetFileSecurityText(kPanelConfigFolder, L"");
 }
 

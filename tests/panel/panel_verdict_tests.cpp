@@ -1,7 +1,7 @@
 // The panel verdict's traces: the log line and HWID_Result.txt.
 #include "agent/files/state_files.h"
 #include "agent/panel/panel_identity.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +22,14 @@ TEST(RecordODPanelVerdict, LogLineAndFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << std::wstring(c.verdict).size() << " "
                                         << (c.logLine ? c.logLine : "(none)"));
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         RecordODPanelVerdict(c.detect, c.verdict);
         bool logExists = false;
         std::string log =
-            testsupport::ReadFileBytes(testsupport::DataPath(L"OD_Log.txt"), &logExists);
+            notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"OD_Log.txt"), &logExists);
         bool fileExists = false;
         std::string file =
-            testsupport::ReadFileBytes(testsupport::DataPath(L"HWID_Result.txt"), &fileExists);
+            notebookfiles::ReadFileBytes(notebookfiles::DataPath(L"HWID_Result.txt"), &fileExists);
         if (c.logLine == nullptr) {
             EXPECT_FALSE(logExists);
             EXPECT_FALSE(fileExists);
@@ -42,5 +42,5 @@ TEST(RecordODPanelVerdict, LogLineAndFile) {
         EXPECT_TRUE(fileExists);
         EXPECT_EQ(c.file, file);
     }
-    testsupport::RemoveDataFolder();
+    notebookfiles::RemoveDataFolder();
 }

@@ -6,8 +6,8 @@
 #include "agent/panel/panel_config.h"
 #include "common/owners.h"
 #include "agent/state/agent_state.h"
-#include "tests/support/test_support.h"
-#include "tools/panelcheck/machine_report.h"
+#include "panelcheck/machine_report.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
@@ -23,6 +23,8 @@
 
 namespace sim = simnotebook;
 
+using notebookfiles::WritePanelConfig;
+
 namespace {
 
 std::wstring panelCheckPath;
@@ -33,23 +35,10 @@ constexpr DWORD kRunTimeoutMs = 60000;
 constexpr size_t kDescriptorOffset = 72;
 constexpr size_t kExtensionCountOffset = 126;
 
+// No value at all for nullptr.
 void SetRefreshFlag(const DWORD* value) {
-    UniqueKey key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0,
-                              KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, key.Put(), nullptr));
-    if (value == nullptr) {
-        (void)RegDeleteValueW(key.Get(), L"RefreshFlag");
-        return;
-    }
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), L"RefreshFlag", 0, REG_DWORD,
-                                            reinterpret_cast<const BYTE*>(value), sizeof *value));
-}
-
-void WriteConfig(const std::string& content) {
-    CreateDirectoryW(L"C:\\ProgramData\\ZAVIK", nullptr);
-    CreateDirectoryW(kConfigFolder, nullptr);
-    testsupport::WriteFileBytes(kPanelConfigPath, content);
+    ASSERT_TRUE(value == nullptr ? notebookfiles::DeleteProductValue(L"RefreshFlag")
+                                 : notebookfiles::SetProductValue(L"RefreshFlag", *value));
 }
 
 void InstallEDID(const std::vector<uint8_t>& edid) {
@@ -99,7 +88,7 @@ void PlantLogonTask(const std::wstring& program) {
 class PanelCheckMachine : public ::testing::Test {
   protected:
     void SetUp() override {
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         (void)DeleteFileW(kPanelConfigPath);
         ASSERT_TRUE(simbios::StartSimBios()) << "the simulated BIOS driver does not run";
         EXPECT_TRUE(simbios::WaitForSimBiosOpenHandles(0)) << "a handle of an earlier test is open";
@@ -143,13 +132,13 @@ TEST_F(PanelCheckMachine, VerdictsOnEachNotebook) {
         {"panel only in FRQ_Config.txt",
          [] {
              InstallEDID(ExtendedEDID());
-             WriteConfig("AF06,0000,120,60\r\n" + DefaultPanelLine("60,144"));
+             WritePanelConfig("AF06,0000,120,60\r\n" + DefaultPanelLine("60,144"));
          },
          true, kWillSwitchOn, true, kSwitches144And60},
         {"panel only in a FRQ_Config.txt a user owns",
          [] {
              InstallEDID(ExtendedEDID());
-             WriteConfig(DefaultPanelLine("60,144"));
+             WritePanelConfig(DefaultPanelLine("60,144"));
              sim::SetFileSecurityText(kPanelConfigPath, L"O:S-1-5-21-1-2-3-1001D:P(A;;FA;;;SY)");
          },
          true, kWillSwitchOn, false,
@@ -161,8 +150,8 @@ TEST_F(PanelCheckMachine, VerdictsOnEachNotebook) {
          "RefreshFlag is 0"},
         {"RefreshFlag missing", [] { SetRefreshFlag(nullptr); }, true, kWillSwitchOn, false,
          "RefreshFlag is missing"},
-        {"configured rate out of range", [] { WriteConfig(DefaultPanelLine("-144,60")); }, true,
-         kWillSwitchOn, false, "rate out of range (-144 Hz)"},
+        {"configured rate out of range", [] { WritePanelConfig(DefaultPanelLine("-144,60")); },
+         true, kWillSwitchOn, false, "rate out of range (-144 Hz)"},
         {"no internal panel in WMI",
          [] {
              sim::SetWmiRows({sim::WmiRow{L"DISPLAY\\EXT0001\\1&1_0", sim::kOutputDisplayPort}});
@@ -181,17 +170,17 @@ TEST_F(PanelCheckMachine, VerdictsOnEachNotebook) {
          true, kWillSwitchOn, false, "the panel's adapter lists no 1920x1080x32 mode at 60 Hz"},
         {"data folder linked elsewhere",
          [] {
-             testsupport::RemoveDataFolder();
+             notebookfiles::RemoveDataFolder();
              ASSERT_TRUE(
-                 testsupport::MakeSymbolicLink(kDataFolder, testsupport::ResetOutsideFolder()));
+                 notebookfiles::MakeSymbolicLink(kDataFolder, notebookfiles::ResetOutsideFolder()));
          },
          false, "data folder redirected to C:\\LumivaneOutside", false,
          "data folder redirected to C:\\LumivaneOutside"},
         {"Icon.txt a hard link",
          [] {
-             const std::wstring target = testsupport::ResetOutsideFolder() + L"\\Icon.txt";
-             testsupport::WriteFileBytes(target, "1");
-             ASSERT_TRUE(testsupport::MakeHardLink(testsupport::DataPath(L"Icon.txt"), target));
+             const std::wstring target = notebookfiles::ResetOutsideFolder() + L"\\Icon.txt";
+             notebookfiles::WriteFileBytes(target, "1");
+             ASSERT_TRUE(notebookfiles::MakeHardLink(notebookfiles::DataPath(L"Icon.txt"), target));
          },
          false, "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\Icon.txt is a link", false,
          "C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane\\Icon.txt is a link"},
@@ -366,7 +355,7 @@ std::map<std::wstring, std::string> SnapshotFolder(const std::wstring& folder) {
     do {
         std::wstring name = found.cFileName;
         if (name != L"." && name != L"..") {
-            files[name] = testsupport::ReadFileBytes(folder + L"\\" + name);
+            files[name] = notebookfiles::ReadFileBytes(folder + L"\\" + name);
         }
     } while (FindNextFileW(search, &found));
     FindClose(search);
@@ -404,13 +393,13 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& wanted) {
 TEST_F(PanelCheckMachine, ChangesNothing) {
     ASSERT_FALSE(panelCheckPath.empty()) << "no --panelcheck=<path> given";
     // A notebook the agent has run on: its files, a configuration line, its log.
-    WriteConfig(DefaultPanelLine("144,60"));
+    WritePanelConfig(DefaultPanelLine("144,60"));
     for (const wchar_t* name : {L"OD_Result.txt", L"Icon.txt", L"HWID_Result.txt",
                                 L"lasttimeACDC.txt", L"lasttimeDCRefresh.txt"}) {
-        testsupport::WriteFileBytes(testsupport::DataPath(name), "1");
+        notebookfiles::WriteFileBytes(notebookfiles::DataPath(name), "1");
     }
-    testsupport::WriteFileBytes(testsupport::DataPath(L"OD_Log.txt"),
-                                "[ Mon Dec 07 03:03:26 2026 ] OD_OnOff 1\r\n");
+    notebookfiles::WriteFileBytes(notebookfiles::DataPath(L"OD_Log.txt"),
+                                  "[ Mon Dec 07 03:03:26 2026 ] OD_OnOff 1\r\n");
     PlantLogonTask(kAgentProgram);
     const bool installFolderBefore = GetFileAttributesW(kInstallFolder) != INVALID_FILE_ATTRIBUTES;
     RegistrySnapshot registryBefore = SnapshotRegistry();

@@ -1,20 +1,20 @@
 // The reference host on its own, without the agent: this test plays the agent's part by
 // writing Icon.txt and broadcasting the notice, and drives the host through its pipes.
 #include "tests/plugin/plugin_paths.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+using notebookfiles::DataPath;
+using notebookfiles::ReadFileBytes;
+using notebookfiles::WriteFileBytes;
 using refhost::LineField;
 using refhost::NoticeWithMode;
 using refhost::RefHostProcess;
 using refhost::StartsWith;
-using testsupport::DataPath;
-using testsupport::ReadFileBytes;
-using testsupport::WriteFileBytes;
 
 namespace {
 
@@ -33,7 +33,7 @@ class RefHost : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(plugintest::RefHostPath().empty()) << "--refhost= not given";
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
     }
     // Starts the host on the built plug-in and waits until its window listens.
     void StartHost(std::vector<std::wstring> extraArgs = {}) {
@@ -107,7 +107,7 @@ TEST_F(RefHost, AnswersEachCommand) {
         EXPECT_EQ(ReadFileBytes(DataPath(L"OD_Result.txt")), c.stored);
     }
     // The host passes on what the plug-in says: the choice could not be stored.
-    testsupport::RemoveDataFolder();
+    notebookfiles::RemoveDataFolder();
     ASSERT_TRUE(host_.Send("set 1"));
     EXPECT_TRUE(host_.WaitForLine(StartsWith("set 1 -> 0"), kLineTimeoutMs)) << Output();
 }

@@ -1,7 +1,8 @@
 // Tessel.dll as the control-centre application uses it: loaded at run time, called through
 // undecorated exports, on the real data folder and registry of the test prefix.
+#include "common/fixed_paths.h"
 #include "tests/plugin/plugin_paths.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +13,15 @@
 #include <string>
 #include <vector>
 
-using testsupport::DataPath;
-using testsupport::ReadFileBytes;
-using testsupport::WriteFileBytes;
+using notebookfiles::DataPath;
+using notebookfiles::ReadFileBytes;
+using notebookfiles::WriteFileBytes;
 
 namespace {
 
 constexpr size_t kCapacity = 260;
 constexpr size_t kGuardChars = 16;
 constexpr wchar_t kSentinel = 0xBEEF;
-const wchar_t kCorvellKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
 const wchar_t kGuid[] = L"5B81D3E07A2C4F968E1D0C47A9B3F265";
 const std::string kMissing = "<missing>";
 
@@ -116,13 +116,13 @@ std::wstring Widened(const std::string& bytes) {
 }
 
 void RemoveCorvellKey() {
-    (void)RegDeleteKeyW(HKEY_LOCAL_MACHINE, kCorvellKey); // absent after a clean run
+    (void)RegDeleteKeyW(HKEY_LOCAL_MACHINE, kVersionKeyPath); // absent after a clean run
 }
 
 // Stores the first byteCount bytes of chars as "DisplayVersion".
 void WriteDisplayVersion(const std::wstring& chars, DWORD byteCount) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kCorvellKey, 0, nullptr, 0, KEY_SET_VALUE,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVersionKeyPath, 0, nullptr, 0, KEY_SET_VALUE,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
     const LSTATUS status = RegSetValueExW(key, L"DisplayVersion", 0, REG_SZ,
@@ -133,7 +133,7 @@ void WriteDisplayVersion(const std::wstring& chars, DWORD byteCount) {
 
 void CreateEmptyCorvellKey() {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kCorvellKey, 0, nullptr, 0, KEY_SET_VALUE,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kVersionKeyPath, 0, nullptr, 0, KEY_SET_VALUE,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(key);
@@ -177,7 +177,7 @@ class Tessel : public ::testing::Test {
         ASSERT_NE(exports_.get, nullptr);
         ASSERT_NE(exports_.set, nullptr);
         ASSERT_NE(exports_.launchApp, nullptr);
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         RemoveCorvellKey();
     }
     void TearDown() override { RemoveCorvellKey(); }
@@ -301,14 +301,14 @@ TEST_F(Tessel, SetWithAnotherKeyLeavesTheChoiceAlone) {
 TEST_F(Tessel, SetReportsAChoiceThatWasNotStored) {
     {
         SCOPED_TRACE("data folder missing");
-        testsupport::RemoveDataFolder();
+        notebookfiles::RemoveDataFolder();
         EXPECT_EQ(exports_.set(L"Mode", L"0"), 0);
         EXPECT_EQ(GetFileAttributesW(L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane"),
                   INVALID_FILE_ATTRIBUTES);
     }
     {
         SCOPED_TRACE("choice file held without sharing");
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         WriteFileBytes(DataPath(L"OD_Result.txt"), "1");
         HeldFile held(L"OD_Result.txt", 0);
         ASSERT_NE(held.handle, INVALID_HANDLE_VALUE);
@@ -326,25 +326,25 @@ TEST_F(Tessel, SetReportsAChoiceThatWasNotStored) {
                  {"choice file a hard link", Planted::HardLink}};
     for (const auto& link : links) {
         SCOPED_TRACE(link.name);
-        testsupport::ResetDataFolder();
-        const std::wstring outside = testsupport::ResetOutsideFolder() + L"\\OD_Result.txt";
+        notebookfiles::ResetDataFolder();
+        const std::wstring outside = notebookfiles::ResetOutsideFolder() + L"\\OD_Result.txt";
         WriteFileBytes(outside, "outside");
         bool made = false;
         if (link.planted == Planted::FolderLink) {
-            testsupport::RemoveDataFolder();
-            made = testsupport::MakeSymbolicLink(L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane",
-                                                 testsupport::ResetOutsideFolder());
+            notebookfiles::RemoveDataFolder();
+            made = notebookfiles::MakeSymbolicLink(L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane",
+                                                   notebookfiles::ResetOutsideFolder());
             WriteFileBytes(outside, "outside");
         } else if (link.planted == Planted::FileLink) {
-            made = testsupport::MakeSymbolicLink(DataPath(L"OD_Result.txt"), outside);
+            made = notebookfiles::MakeSymbolicLink(DataPath(L"OD_Result.txt"), outside);
         } else {
-            made = testsupport::MakeHardLink(DataPath(L"OD_Result.txt"), outside);
+            made = notebookfiles::MakeHardLink(DataPath(L"OD_Result.txt"), outside);
         }
         ASSERT_TRUE(made) << "this platform made no link";
         EXPECT_EQ(exports_.set(L"Mode", L"0"), 0);
         EXPECT_EQ(ReadFileBytes(outside), "outside");
     }
-    testsupport::ResetDataFolder();
+    notebookfiles::ResetDataFolder();
     EXPECT_EQ(exports_.set(L"Mode", L"0"), 1);
     EXPECT_EQ(ReadFileBytes(DataPath(L"OD_Result.txt")), "0");
 }

@@ -2,6 +2,7 @@
 // the task gives it; without a task the agent beside the setup tool is started, never one found
 // elsewhere. "/Commit /User <SID>", as the system account runs it: the task runs in that user's
 // sessions. "/Stop" and "/Restart": every session whose agent a repair ended gets one again.
+#include "common/fixed_paths.h"
 #include "tests/setup/setup_harness.h"
 #include "tools/taskdouble/taskdouble_client.h"
 
@@ -16,7 +17,6 @@ using setuptest::TempFolder;
 namespace {
 
 const wchar_t kTaskName[] = L"Lumivane";
-const wchar_t kSessionsKey[] = L"SOFTWARE\\ZAVIK\\Lumivane";
 constexpr HRESULT kAccessDenied = static_cast<HRESULT>(0x80070005);
 constexpr DWORD kEndTimeoutMs = 20000;
 
@@ -51,7 +51,7 @@ std::vector<std::wstring> RememberedSessions() {
     std::vector<std::wstring> sessions;
     wchar_t text[1024] = {};
     DWORD size = sizeof text - 2 * sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionsKey, L"AgentSessions",
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionsKeyPath, L"AgentSessions",
                      RRF_RT_REG_MULTI_SZ | RRF_SUBKEY_WOW6432KEY, nullptr, text,
                      &size) != ERROR_SUCCESS) {
         return sessions;
@@ -66,7 +66,7 @@ std::vector<std::wstring> RememberedSessions() {
 void RememberSessions(const std::wstring& multiText) {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, 0, nullptr, 0,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionsKeyPath, 0, nullptr, 0,
                               KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr));
     RegSetValueExW(key, L"AgentSessions", 0, REG_MULTI_SZ,
                    reinterpret_cast<const BYTE*>(multiText.data()),
@@ -75,7 +75,7 @@ void RememberSessions(const std::wstring& multiText) {
 }
 
 void ForgetSessions() {
-    (void)RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSessionsKey, KEY_WOW64_32KEY, 0);
+    (void)RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSessionsKeyPath, KEY_WOW64_32KEY, 0);
 }
 
 // A copy of the setup tool in a folder of its own, as the installer lays it out, with a Task

@@ -206,14 +206,6 @@ bool FolderExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-void WriteTextFile(const std::wstring& path, const char* text) {
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (file != nullptr) {
-        fputs(text, file);
-        fclose(file);
-    }
-}
-
 AgentStubs::AgentStubs()
     : started_(CreateSemaphoreW(nullptr, 0, kMaxStubStarts, kAgentStubStartedSemaphore)),
       stop_(CreateEventW(nullptr, TRUE, FALSE, kAgentStubStopEvent)) {

@@ -50,7 +50,6 @@ class TempFolder {
 void RemoveTree(const std::wstring& folder);
 bool FileExists(const std::wstring& path);
 bool FolderExists(const std::wstring& path);
-void WriteTextFile(const std::wstring& path, const char* text);
 
 // Names the agent's processes are found by.
 constexpr wchar_t kAgentName[] = L"Lumivane.exe";

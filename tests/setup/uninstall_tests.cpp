@@ -2,7 +2,7 @@
 // and removing the data folder only after both last-state files went.
 #include "tests/setup/agent_stub_protocol.h"
 #include "tests/setup/setup_harness.h"
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/taskdouble/taskdouble_client.h"
 
 #include <gtest/gtest.h>
@@ -11,13 +11,13 @@
 
 #include <string>
 
+using notebookfiles::DataPath;
+using notebookfiles::WriteFileBytes;
 using setuptest::FileExists;
 using setuptest::FolderExists;
 using setuptest::Narrow;
 using setuptest::RunStagehand;
 using setuptest::TempFolder;
-using setuptest::WriteTextFile;
-using testsupport::DataPath;
 
 namespace {
 
@@ -33,11 +33,11 @@ class SetupUninstall : public ::testing::Test {
   protected:
     void SetUp() override {
         taskdouble::ResetTaskDouble();
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
     }
     void TearDown() override {
         taskdouble::ResetTaskDouble();
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
     }
 };
 
@@ -119,8 +119,8 @@ TEST_F(SetupUninstall, StopEndsTheAgentAndKeepsEverythingElse) {
     const std::wstring agent = installFolder.Child(L"Lumivane.exe");
     ASSERT_TRUE(CopyFileW(setuptest::AgentStubPath().c_str(), agent.c_str(), FALSE));
     taskdouble::PlantTask(kTaskName, {{L"Name", kTaskName}});
-    WriteTextFile(DataPath(L"lasttimeACDC.txt"), "1");
-    WriteTextFile(DataPath(L"lasttimeDCRefresh.txt"), "1");
+    WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
+    WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "1");
     setuptest::AgentStubs stubs;
     HANDLE running = stubs.Start(agent);
     ASSERT_NE(nullptr, running);
@@ -189,11 +189,11 @@ TEST_F(SetupUninstall, SweepsTheNamedFolderButKeepsSubFolders) {
     TempFolder installFolder;
     const wchar_t* files[] = {L"Lumivane.exe", L"Tessel.dll", L"readme.txt", L"no extension"};
     for (const wchar_t* file : files) {
-        WriteTextFile(installFolder.Child(file), "x");
+        WriteFileBytes(installFolder.Child(file), "x");
     }
     const std::wstring subFolder = installFolder.Child(L"Resources");
     ASSERT_TRUE(CreateDirectoryW(subFolder.c_str(), nullptr));
-    WriteTextFile(subFolder + L"\\inner.txt", "x");
+    WriteFileBytes(subFolder + L"\\inner.txt", "x");
 
     const setuptest::ChildResult result = RunStagehand({L"/Uninstall", installFolder.path()});
 
@@ -224,15 +224,15 @@ TEST_F(SetupUninstall, RemovesTheDataFolderOnlyWhenBothLastStateFilesWereDeleted
     };
     for (const DataFolderCase& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         if (testCase.acdc) {
-            testsupport::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
+            notebookfiles::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
         }
         if (testCase.dcRefresh) {
-            testsupport::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "2");
+            notebookfiles::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "2");
         }
         if (testCase.otherFile) {
-            testsupport::WriteFileBytes(DataPath(L"OD_Result.txt"), "1");
+            notebookfiles::WriteFileBytes(DataPath(L"OD_Result.txt"), "1");
         }
         TempFolder installFolder;
 
@@ -270,20 +270,20 @@ TEST_F(SetupUninstall, DeletesNothingThroughALink) {
     };
     for (const Case& testCase : cases) {
         SCOPED_TRACE(testCase.name);
-        testsupport::ResetDataFolder();
-        const std::wstring outside = testsupport::ResetOutsideFolder();
+        notebookfiles::ResetDataFolder();
+        const std::wstring outside = notebookfiles::ResetOutsideFolder();
         const std::wstring target = outside + L"\\lasttimeACDC.txt";
-        testsupport::WriteFileBytes(target, "not yours");
-        testsupport::WriteFileBytes(outside + L"\\lasttimeDCRefresh.txt", "not yours");
+        notebookfiles::WriteFileBytes(target, "not yours");
+        notebookfiles::WriteFileBytes(outside + L"\\lasttimeDCRefresh.txt", "not yours");
         bool made = false;
         if (testCase.planted == Planted::FolderLink) {
-            testsupport::RemoveDataFolder();
-            made = testsupport::MakeSymbolicLink(kDataFolder, outside);
+            notebookfiles::RemoveDataFolder();
+            made = notebookfiles::MakeSymbolicLink(kDataFolder, outside);
         } else {
-            testsupport::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "2");
+            notebookfiles::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "2");
             made = testCase.planted == Planted::FileLink
-                       ? testsupport::MakeSymbolicLink(DataPath(L"lasttimeACDC.txt"), target)
-                       : testsupport::MakeHardLink(DataPath(L"lasttimeACDC.txt"), target);
+                       ? notebookfiles::MakeSymbolicLink(DataPath(L"lasttimeACDC.txt"), target)
+                       : notebookfiles::MakeHardLink(DataPath(L"lasttimeACDC.txt"), target);
         }
         ASSERT_TRUE(made) << "this platform made no link";
         TempFolder installFolder;
@@ -293,18 +293,18 @@ TEST_F(SetupUninstall, DeletesNothingThroughALink) {
         const setuptest::ChildResult result = RunStagehand({L"/Uninstall", named});
 
         EXPECT_NE(result.output.find(testCase.printed), std::string::npos) << result.output;
-        EXPECT_EQ(testsupport::ReadFileBytes(target), "not yours");
-        EXPECT_EQ(testsupport::ReadFileBytes(outside + L"\\lasttimeDCRefresh.txt"), "not yours");
+        EXPECT_EQ(notebookfiles::ReadFileBytes(target), "not yours");
+        EXPECT_EQ(notebookfiles::ReadFileBytes(outside + L"\\lasttimeDCRefresh.txt"), "not yours");
         EXPECT_TRUE(FolderExists(outside));
     }
 }
 
 TEST_F(SetupUninstall, WithoutAFolderSweepsNothing) {
     TempFolder currentFolder;
-    WriteTextFile(currentFolder.Child(L"Lumivane.exe"), "x");
-    WriteTextFile(currentFolder.Child(L"unrelated.txt"), "x");
-    testsupport::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
-    testsupport::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "1");
+    WriteFileBytes(currentFolder.Child(L"Lumivane.exe"), "x");
+    WriteFileBytes(currentFolder.Child(L"unrelated.txt"), "x");
+    notebookfiles::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
+    notebookfiles::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "1");
     taskdouble::PlantTask(kTaskName, {{L"Name", kTaskName}});
 
     for (const std::vector<std::wstring>& arguments :
@@ -324,8 +324,8 @@ TEST_F(SetupUninstall, WithoutAFolderSweepsNothing) {
 }
 
 TEST_F(SetupUninstall, TooLongAFolderIsRefusedAndNothingIsDone) {
-    testsupport::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
-    testsupport::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "1");
+    notebookfiles::WriteFileBytes(DataPath(L"lasttimeACDC.txt"), "1");
+    notebookfiles::WriteFileBytes(DataPath(L"lasttimeDCRefresh.txt"), "1");
     taskdouble::PlantTask(kTaskName, {{L"Name", kTaskName}});
     const std::wstring folder = L"C:\\" + std::wstring(250, L'a') + L"\\";
 

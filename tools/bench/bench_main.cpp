@@ -36,13 +36,12 @@
 // notebook; during the notification load they are only recorded, or the refresh-rate waits of
 // thousands of power changes would take hours.
 
-#include "common/fixed_paths.h"
 #include "common/owners.h"
 #include "tools/agentprocess/agent_process.h"
-#include "tools/agentprocess/notebook_files.h"
 #include "tools/bench/bench_stats.h"
 #include "tools/bench/reaction_chart.h"
 #include "tools/bench/time_mark_ring.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simnotebook/simnotebook.h"
 #ifdef LUMIVANE_BENCH_SIMBIOS
@@ -67,12 +66,12 @@
 
 namespace {
 
-using agentprocess::DataPath;
-using agentprocess::ReadDataFile;
-using agentprocess::ReadWholeFile;
-using agentprocess::ResetDataFolder;
-using agentprocess::SetProductValue;
-using agentprocess::WriteDataFile;
+using notebookfiles::DataPath;
+using notebookfiles::ReadDataFile;
+using notebookfiles::ReadFileBytes;
+using notebookfiles::ResetDataFolder;
+using notebookfiles::SetProductValue;
+using notebookfiles::WriteDataFile;
 
 using bench::FormatMs;
 using bench::NowMs;
@@ -216,7 +215,7 @@ bool PrepareNotebook() {
 #ifdef LUMIVANE_BENCH_SIMBIOS
     (void)simbios::ResetSimBios(); // the agent's log shows a BIOS that did not answer
 #endif
-    (void)DeleteFileW(kPanelConfigPath); // usually absent
+    notebookfiles::DeletePanelConfig();
     if (!SetProductValue(L"RefreshFlag", 1) || !SetProductValue(L"NeedShow", 0)) {
         Progress("cannot write the product key");
         return false;
@@ -346,13 +345,13 @@ std::wstring FindHostProcess(const std::wstring& programName) {
         }
         const std::wstring dir = L"Z:\\proc\\" + name;
         // The program itself, not one that names it among its arguments (as this one does).
-        const std::string commandLine = ReadWholeFile(dir + L"\\cmdline");
+        const std::string commandLine = ReadFileBytes(dir + L"\\cmdline");
         const std::string first = commandLine.substr(0, commandLine.find('\0'));
         const bool runsProgram =
             first.size() >= program.size() &&
             first.compare(first.size() - program.size(), std::string::npos, program) == 0;
         if (!runsProgram ||
-            ReadWholeFile(dir + L"\\environ").find(prefixEntry) == std::string::npos) {
+            ReadFileBytes(dir + L"\\environ").find(prefixEntry) == std::string::npos) {
             continue;
         }
         if (!found.empty()) {
@@ -370,7 +369,7 @@ double HostProcessorMs(const std::wstring& processDir) {
     if (processDir.empty()) {
         return -1;
     }
-    const std::string stat = ReadWholeFile(processDir + L"\\stat");
+    const std::string stat = ReadFileBytes(processDir + L"\\stat");
     // Fields follow the command name in parentheses, which may itself hold spaces.
     const size_t close = stat.rfind(')');
     if (close == std::string::npos) {

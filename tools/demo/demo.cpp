@@ -15,6 +15,7 @@
 //
 // Usage: Demo.exe <package.msi> <RefHost.exe> <PanelCheck.exe> [--keep]
 #include "common/fixed_paths.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
@@ -34,10 +35,6 @@
 
 namespace {
 
-const wchar_t kProductKey[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\"
-                              L"Uninstall\\{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
-const wchar_t kVersionKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
-const wchar_t kProductCode[] = L"{3C5E9A21-7B44-4D0E-8F16-B2A9D0C4E7F3}";
 const wchar_t kInstallFolder[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane\\";
 constexpr DWORD kInstallTimeoutMs = 300000;
 constexpr DWORD kNoticeWaitMs = 20000;
@@ -98,47 +95,16 @@ size_t PowerChangeCount() {
     return CountAnnouncements(true);
 }
 
-std::string ReadDataFile(const wchar_t* name) {
-    std::wstring path = std::wstring(kDataFolder) + L"\\" + name;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr) {
-        return "(none)";
-    }
-    char buffer[64] = {};
-    size_t count = fread(buffer, 1, sizeof buffer - 1, file);
-    fclose(file);
-    return std::string(buffer, count);
+// A state file's value as the timeline shows it; "(none)" when there is no file.
+std::string StateFileText(const wchar_t* name) {
+    bool exists = false;
+    const std::string bytes = notebookfiles::ReadFileBytes(notebookfiles::DataPath(name), &exists);
+    return exists ? bytes : "(none)";
 }
 
 // A value of the product's keys as the package left it, for the timeline's first lines.
 std::string ProductValueText(const wchar_t* keyPath, const wchar_t* name) {
-    BYTE data[256] = {};
-    DWORD size = sizeof data - sizeof(wchar_t);
-    DWORD type = REG_NONE;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, keyPath, name, RRF_RT_REG_DWORD | RRF_RT_REG_SZ, &type,
-                     data, &size) != ERROR_SUCCESS) {
-        return "(none)";
-    }
-    if (type == REG_DWORD) {
-        DWORD number = 0;
-        memcpy(&number, data, sizeof number);
-        return std::to_string(number);
-    }
-    std::string text;
-    for (const wchar_t* c = reinterpret_cast<const wchar_t*>(data); *c != 0; ++c) {
-        text += static_cast<char>(*c);
-    }
-    return text;
-}
-
-void SetProductValue(const wchar_t* name, DWORD value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) == ERROR_SUCCESS) {
-        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                       sizeof value);
-        RegCloseKey(key);
-    }
+    return notebookfiles::ReadValueText(keyPath, name).value_or("(none)");
 }
 
 // Runs a program with its output on ours and waits for its exit code; -2 when it cannot start.
@@ -165,12 +131,7 @@ DWORD Msiexec(const std::wstring& arguments) {
 }
 
 bool ProductInstalled() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
+    return notebookfiles::KeyExists(kProductKeyPath);
 }
 
 void PrepareNotebook() {
@@ -185,21 +146,9 @@ void PrepareNotebook() {
                                   simnotebook::DefaultPanelEDID());
     simbios::ResetSimBios();
     // A notebook fresh from the factory: the data folder's parents exist, the folder does not.
-    const std::wstring folder = kDataFolder;
-    for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
-         at = folder.find(L'\\', at + 1)) {
-        (void)CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
-    }
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((std::wstring(kDataFolder) + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            DeleteFileW((std::wstring(kDataFolder) + L"\\" + entry.cFileName).c_str());
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(kDataFolder);
-    DeleteFileW(kPanelConfigPath);
+    notebookfiles::ResetDataFolder();
+    notebookfiles::RemoveDataFolder();
+    notebookfiles::DeletePanelConfig();
 }
 
 HWND WaitForAgentWindow(DWORD timeoutMs) {
@@ -296,16 +245,7 @@ bool StartDisplayListener() {
 }
 
 size_t CountInLog(const char* text) {
-    std::string log;
-    FILE* file = _wfopen(kLogPath.text, L"rb");
-    if (file != nullptr) {
-        char buffer[4096];
-        size_t count;
-        while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-            log.append(buffer, count);
-        }
-        fclose(file);
-    }
+    const std::string log = notebookfiles::ReadFileBytes(kLogPath.text);
     size_t found = 0;
     for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
         ++found;
@@ -346,7 +286,7 @@ bool Settled(const Expected& expected) {
     ULONGLONG deadline = GetTickCount64() + kNoticeWaitMs;
     for (;;) {
         bool same = CurrentRate() == std::to_string(expected.rate) + " Hz" &&
-                    ReadDataFile(L"Icon.txt") == expected.icon &&
+                    StateFileText(L"Icon.txt") == expected.icon &&
                     (simbios::GetODState() ? "on" : "off") == std::string(expected.bios);
         if (same || GetTickCount64() >= deadline) {
             return same;
@@ -405,8 +345,8 @@ void Record(const std::string& step, const Expected& expected, refhost::RefHostP
     row.power = simnotebook::GetACLineStatus() == 1 ? "AC" : "battery";
     row.rate = CurrentRate();
     row.bios = simbios::GetODState() ? "on" : "off";
-    row.icon = ReadDataFile(L"Icon.txt");
-    row.hwid = ReadDataFile(L"HWID_Result.txt");
+    row.icon = StateFileText(L"Icon.txt");
+    row.hwid = StateFileText(L"HWID_Result.txt");
     row.ok = row.ok && row.power == expected.power && row.hwid == expected.hwid;
 
     // What the agent handled inside the step: the display changes its own rate switches
@@ -419,7 +359,7 @@ void Record(const std::string& step, const Expected& expected, refhost::RefHostP
         Reaches([&] { return PowerChangeCount() - begun.powerChanges; }, expected.powerChanges);
     row.ok = row.ok && displayOk && powerOk && powerChangesOk;
     const std::string lastState =
-        ReadDataFile(L"lasttimeACDC.txt") + ReadDataFile(L"lasttimeDCRefresh.txt");
+        StateFileText(L"lasttimeACDC.txt") + StateFileText(L"lasttimeDCRefresh.txt");
     row.ok = row.ok && (expected.lastState == nullptr || lastState == expected.lastState);
     PrintRow(row);
     std::vector<Announcement> seen;
@@ -467,15 +407,13 @@ void PrintHeader() {
 }
 
 void PrintLogExcerpt() {
-    std::string log = ReadDataFile(L"OD_Log.txt");
-    FILE* file = _wfopen(kLogPath.text, L"rb");
+    const std::string log = notebookfiles::ReadFileBytes(kLogPath.text);
     std::vector<std::string> lines;
-    if (file != nullptr) {
-        char line[1024];
-        while (fgets(line, sizeof line, file) != nullptr) {
-            lines.push_back(line);
-        }
-        fclose(file);
+    for (size_t at = 0; at < log.size();) {
+        const size_t end = log.find('\n', at);
+        const size_t next = end == std::string::npos ? log.size() : end + 1;
+        lines.push_back(log.substr(at, next - at));
+        at = next;
     }
     std::printf("\nThe agent's log, OD_Log.txt (last 14 of %zu lines):\n", lines.size());
     for (size_t i = lines.size() > 14 ? lines.size() - 14 : 0; i < lines.size(); ++i) {
@@ -519,8 +457,8 @@ int wmain(int argc, wchar_t** argv) {
     StepStart begun = BeginStep();
     const DWORD installed = Msiexec(L"/i \"" + package + L"\"");
     std::printf("\nmsiexec: exit code %lu; the package wrote RefreshFlag %s, DisplayVersion %s\n",
-                installed, ProductValueText(kProductKey, L"RefreshFlag").c_str(),
-                ProductValueText(kVersionKey, L"DisplayVersion").c_str());
+                installed, ProductValueText(kProductKeyPath, L"RefreshFlag").c_str(),
+                ProductValueText(kVersionKeyPath, L"DisplayVersion").c_str());
     HWND agent = installed == 0 ? WaitForAgentWindow(kNoticeWaitMs) : nullptr;
     if (agent == nullptr) {
         std::printf("VERDICT: FAILED - the package did not install and start the agent\n");
@@ -560,11 +498,11 @@ int wmain(int argc, wchar_t** argv) {
     powerSource(0);
     Record("on battery again", {"battery", 60, "off", "2", "1", "2", 1, 2}, host, begun);
     begun = BeginStep();
-    SetProductValue(L"RefreshFlag", 0);
+    (void)notebookfiles::SetProductValue(L"RefreshFlag", 0);
     Record("RefreshFlag 0: high rate on battery", {"battery", 144, "off", "2", "1", "-", 1, 1},
            host, begun);
     begun = BeginStep();
-    SetProductValue(L"RefreshFlag", 1);
+    (void)notebookfiles::SetProductValue(L"RefreshFlag", 1);
     Record("RefreshFlag 1: low rate again", {"battery", 60, "off", "2", "1", "-", 1, 1}, host,
            begun);
     begun = BeginStep();
@@ -603,8 +541,8 @@ int wmain(int argc, wchar_t** argv) {
         const DWORD removed = Msiexec(L"/x \"" + package + L"\"");
         bool ended =
             agentProcess != nullptr && WaitForSingleObject(agentProcess, 20000) == WAIT_OBJECT_0;
-        bool filesGone = ReadDataFile(L"lasttimeACDC.txt") == "(none)" &&
-                         ReadDataFile(L"lasttimeDCRefresh.txt") == "(none)";
+        bool filesGone = StateFileText(L"lasttimeACDC.txt") == "(none)" &&
+                         StateFileText(L"lasttimeDCRefresh.txt") == "(none)";
         bool productGone =
             !ProductInstalled() && GetFileAttributesW(kInstallFolder) == INVALID_FILE_ATTRIBUTES;
         std::printf("\nmsiexec: exit code %lu; agent ended: %s; last-state files deleted: %s; "

@@ -2,6 +2,7 @@
 // Exit code 0 on success, 1 for a usage error.
 #include "common/data_folder.h"
 #include "common/fixed_paths.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/simnotebook/simnotebook.h"
 
 #include <windows.h>
@@ -111,20 +112,6 @@ void PrintRecord() {
     }
 }
 
-bool ReadBinaryFile(const wchar_t* path, std::vector<uint8_t>* bytes) {
-    FILE* file = _wfopen(path, L"rb");
-    if (file == nullptr) {
-        return false;
-    }
-    uint8_t buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-        bytes->insert(bytes->end(), buffer, buffer + count);
-    }
-    fclose(file);
-    return true;
-}
-
 // One value, written the way every agent writes its state files.
 bool WriteAsOtherAgent(const wchar_t* name, const std::wstring& value) {
     const std::string bytes(value.begin(), value.end());
@@ -229,11 +216,13 @@ int Run(const std::vector<std::wstring>& args) {
             return Usage();
         }
     } else if (command == L"edid" && args.size() == 2) {
-        std::vector<uint8_t> edid;
-        if (!ReadBinaryFile(args[1].c_str(), &edid)) {
+        bool readable = false;
+        const std::string bytes = notebookfiles::ReadFileBytes(args[1], &readable);
+        if (!readable) {
             fwprintf(stderr, L"cannot read %ls\n", args[1].c_str());
             return 1;
         }
+        const std::vector<uint8_t> edid(bytes.begin(), bytes.end());
         if (!simnotebook::InstallPanelEDID(simnotebook::kDefaultPanelIdentity,
                                            simnotebook::kDefaultPanelInstanceKey, edid)) {
             fwprintf(stderr, L"cannot write the display registry key\n");

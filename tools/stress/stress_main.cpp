@@ -25,9 +25,8 @@
 // figures go to standard output. Exit code 0 when nothing was lost, 1 otherwise, 2 for bad
 // options.
 
-#include "common/fixed_paths.h"
 #include "tools/agentprocess/agent_process.h"
-#include "tools/agentprocess/notebook_files.h"
+#include "tools/notebookfiles/notebook_files.h"
 #include "tools/refhost/refhost_process.h"
 #include "tools/simbios/simbios_control.h"
 #include "tools/simnotebook/simnotebook.h"
@@ -43,11 +42,11 @@
 
 namespace {
 
-using agentprocess::DataPath;
-using agentprocess::ReadDataFile;
-using agentprocess::ResetDataFolder;
-using agentprocess::SetProductValue;
-using agentprocess::WriteDataFile;
+using notebookfiles::DataPath;
+using notebookfiles::ReadDataFile;
+using notebookfiles::ResetDataFolder;
+using notebookfiles::SetProductValue;
+using notebookfiles::WriteDataFile;
 
 constexpr DWORD kHostReadyTimeoutMs = 30000;
 constexpr DWORD kSetAnswerTimeoutMs = 10000;
@@ -152,7 +151,7 @@ bool PrepareNotebook(char choice) {
         Progress("the simulated BIOS is not running (tools/simbios/install-simbios.sh)");
         return false;
     }
-    (void)DeleteFileW(kPanelConfigPath); // usually absent
+    notebookfiles::DeletePanelConfig();
     if (!SetProductValue(L"RefreshFlag", 1) || !SetProductValue(L"NeedShow", 0)) {
         Progress("cannot write the product key");
         return false;

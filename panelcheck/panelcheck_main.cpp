@@ -5,8 +5,8 @@
 // EDID: 0 with the report, 2 when a file cannot be read or the EDID is shorter than its
 // 128-byte base block. 2 for a usage error.
 #include "agent/panel/edid_rates.h"
-#include "tools/panelcheck/machine_report.h"
-#include "tools/panelcheck/panel_report.h"
+#include "panelcheck/machine_report.h"
+#include "panelcheck/panel_report.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -1,4 +1,4 @@
-#include "tools/panelcheck/panel_report.h"
+#include "panelcheck/panel_report.h"
 
 #include "agent/panel/edid_rates.h"
 

@@ -2,7 +2,7 @@
 // three of its habits are avoided: Notify_BIOS_SetOD logs a failure (AskBIOS does not),
 // OD_OnOff logs the choice it reads (the state files are read raw here), and PrepareDataFolder
 // creates what is missing (nothing is created here).
-#include "tools/panelcheck/machine_facts.h"
+#include "panelcheck/machine_facts.h"
 
 #include "agent/bios/acpi_channel.h"
 #include "agent/events/registry_watch.h"
@@ -24,7 +24,6 @@ constexpr long kLogTailBytes = 64 * 1024;
 constexpr int kConfigLineBuffer = 1024; // as the agent reads FRQ_Config.txt
 constexpr size_t kVersionCapacity = 256;
 const wchar_t kDisplayEnumKey[] = L"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\";
-const wchar_t kVersionKey[] = L"SOFTWARE\\WOW6432Node\\ZAVIK\\Corvell";
 const wchar_t kBIOSInitializeFail[] = L"InitializeZVKACPIDevice Fail";
 
 DisplayModeFact ToFact(const DEVMODEW& mode) {
@@ -146,7 +145,7 @@ void GatherSettings(MachineFacts* facts) {
     facts->needShow = ReadProductNumber(L"NeedShow");
     wchar_t version[kVersionCapacity] = {};
     DWORD size = sizeof version - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kVersionKey, L"DisplayVersion", RRF_RT_REG_SZ, nullptr,
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kVersionKeyPath, L"DisplayVersion", RRF_RT_REG_SZ, nullptr,
                      version, &size) == ERROR_SUCCESS) {
         facts->displayVersionPresent = true;
         facts->displayVersion = version;

@@ -3,7 +3,7 @@
 // on gathered facts only.
 #pragma once
 
-#include "tools/panelcheck/machine_facts.h"
+#include "panelcheck/machine_facts.h"
 
 #include <string>
 #include <vector>

@@ -1,17 +1,14 @@
-#include "tests/support/test_support.h"
+#include "tools/notebookfiles/notebook_files.h"
 
-#include <windows.h>
+#include "common/fixed_paths.h"
 
 #include <cstdio>
+#include <cstring>
 
-namespace testsupport {
-
-namespace {
-const wchar_t kFolder[] = L"C:\\Users\\Public\\Roaming\\ZAVIK\\Lumivane";
-}
+namespace notebookfiles {
 
 std::wstring DataPath(const wchar_t* name) {
-    return std::wstring(kFolder) + L"\\" + name;
+    return std::wstring(kDataFolder) + L"\\" + name;
 }
 
 namespace {
@@ -146,12 +143,12 @@ std::wstring ResetOutsideFolder() {
 
 void RemoveDataFolder() {
     // A link in the folder's place goes itself; what it names stays.
-    if (IsLink(kFolder)) {
-        RemoveSymbolicLink(kFolder);
+    if (IsLink(kDataFolder)) {
+        RemoveSymbolicLink(kDataFolder);
         return;
     }
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((std::wstring(kFolder) + L"\\*").c_str(), &entry);
+    HANDLE search = FindFirstFileW((std::wstring(kDataFolder) + L"\\*").c_str(), &entry);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             std::wstring name = entry.cFileName;
@@ -166,17 +163,20 @@ void RemoveDataFolder() {
         } while (FindNextFileW(search, &entry));
         FindClose(search);
     }
-    RemoveDirectoryW(kFolder);
+    RemoveDirectoryW(kDataFolder);
 }
 
 void ResetDataFolder() {
     RemoveDataFolder();
-    CreateDirectoryW(L"C:\\Users\\Public\\Roaming", nullptr);
-    CreateDirectoryW(L"C:\\Users\\Public\\Roaming\\ZAVIK", nullptr);
-    CreateDirectoryW(kFolder, nullptr);
+    const std::wstring folder = kDataFolder;
+    for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
+         at = folder.find(L'\\', at + 1)) {
+        (void)CreateDirectoryW(folder.substr(0, at).c_str(), nullptr); // most already exist
+    }
+    CreateDirectoryW(kDataFolder, nullptr);
 }
 
-std::string ReadFileBytes(const std::wstring& path, bool* exists) {
+std::string ReadFileBytes(const std::wstring& path, bool* exists, size_t from) {
     FILE* file = _wfopen(path.c_str(), L"rb");
     if (exists != nullptr) {
         *exists = file != nullptr;
@@ -185,10 +185,12 @@ std::string ReadFileBytes(const std::wstring& path, bool* exists) {
         return std::string();
     }
     std::string bytes;
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-        bytes.append(buffer, count);
+    if (fseek(file, static_cast<long>(from), SEEK_SET) == 0) {
+        char buffer[4096];
+        size_t count;
+        while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
+            bytes.append(buffer, count);
+        }
     }
     fclose(file);
     return bytes;
@@ -202,4 +204,93 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     }
 }
 
-} // namespace testsupport
+std::string ReadDataFile(const wchar_t* name, size_t from) {
+    return ReadFileBytes(DataPath(name), nullptr, from);
+}
+
+void WriteDataFile(const wchar_t* name, const std::string& bytes) {
+    WriteFileBytes(DataPath(name), bytes);
+}
+
+void WritePanelConfig(const std::string& content) {
+    const std::wstring folder = kPanelConfigFolder;
+    (void)CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr);
+    (void)CreateDirectoryW(kPanelConfigFolder, nullptr); // both usually exist
+    WriteFileBytes(kPanelConfigPath, content);
+}
+
+void DeletePanelConfig() {
+    (void)DeleteFileW(kPanelConfigPath); // usually absent
+}
+
+bool KeyExists(const wchar_t* keyPath) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+std::optional<std::string> ReadValueText(const wchar_t* keyPath, const wchar_t* name) {
+    BYTE data[512] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    DWORD type = REG_NONE;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, keyPath, name, RRF_RT_REG_DWORD | RRF_RT_REG_SZ, &type,
+                     data, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    if (type == REG_DWORD) {
+        DWORD number = 0;
+        memcpy(&number, data, sizeof number);
+        return std::to_string(number);
+    }
+    std::string text;
+    for (const wchar_t* c = reinterpret_cast<const wchar_t*>(data); *c != 0; ++c) {
+        text += *c < 0x80 ? static_cast<char>(*c) : '?';
+    }
+    return text;
+}
+
+namespace {
+
+// The product key, created when missing, as a test or tool that prepares the notebook needs it.
+HKEY CreateProductKey() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        return nullptr;
+    }
+    return key;
+}
+
+} // namespace
+
+bool SetProductValue(const wchar_t* name, DWORD value) {
+    HKEY key = CreateProductKey();
+    if (key == nullptr) {
+        return false;
+    }
+    const LSTATUS status = RegSetValueExW(key, name, 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool ReadProductValue(const wchar_t* name, DWORD* value) {
+    DWORD size = sizeof *value;
+    return RegGetValueW(HKEY_LOCAL_MACHINE, kProductKeyPath, name, RRF_RT_DWORD, nullptr, value,
+                        &size) == ERROR_SUCCESS;
+}
+
+bool DeleteProductValue(const wchar_t* name) {
+    HKEY key = CreateProductKey();
+    if (key == nullptr) {
+        return false;
+    }
+    const LSTATUS status = RegDeleteValueW(key, name);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+} // namespace notebookfiles

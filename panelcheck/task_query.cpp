@@ -1,6 +1,6 @@
 // The logon task and the agent's processes, as Stagehand leaves and starts them. Read only:
 // the task is looked up, never registered or changed.
-#include "tools/panelcheck/machine_facts.h"
+#include "panelcheck/machine_facts.h"
 
 #include "common/owners.h"
 #include "common/fixed_paths.h"

@@ -1,7 +1,7 @@
 // The verdicts follow the agent's own conditions in the order an engineer would fix them:
 // first what stops the agent from knowing the panel, then what the panel or the BIOS lack,
 // then the settings and the display. Each names only the first reason.
-#include "tools/panelcheck/machine_report.h"
+#include "panelcheck/machine_report.h"
 
 #include "agent/decision/decision_cycle.h"
 #include "agent/files/state_files.h"
@@ -9,7 +9,7 @@
 #include "agent/panel/edid_rates.h"
 #include "agent/panel/panel_config.h"
 #include "agent/panel/panel_identity.h"
-#include "tools/panelcheck/panel_report.h"
+#include "panelcheck/panel_report.h"
 
 #include <windows.h>
 
