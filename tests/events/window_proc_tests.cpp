@@ -157,7 +157,7 @@ TEST(WindowProcedure, TheWindowsEndStopsAndJoinsBothWatcherThreads) {
     } rows[] = {{"both watchers waiting", true}, {"no product key to watch", false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         ResetAgentState();
         if (row.productKey) {
             SetRefreshFlag(1);

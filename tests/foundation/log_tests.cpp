@@ -112,7 +112,7 @@ TEST_F(LogFile, AnUnexpectedExceptionLeavesOneLineAndNothingEscapes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        testsupport::ResetDataFolder();
+        notebookfiles::ResetDataFolder();
         EXPECT_NO_THROW({
             try {
                 c.raise();
