@@ -2,6 +2,7 @@
 
 #include "agent/decision/decision_cycle.h"
 #include "agent/files/state_files.h"
+#include "agent/panel/panel_identity.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "common/data_folder.h"
@@ -37,7 +38,7 @@ DWORD ReadDword(const BYTE* at) {
 }
 
 bool PanelTakesDecisions() {
-    return !TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES");
+    return CurrentPanelVerdict() == PanelVerdict::OverdrivePanel;
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "agent/events/power_events.h"
+#include "agent/decision/last_state.h"
 #include "agent/files/state_files.h"
 #include "agent/log/held_folder.h"
 #include "agent/log/log.h"
@@ -209,7 +209,7 @@ TEST_F(LinkedPlaces, AFileLinkedElsewhereKeepsItsBytesAndIsToldOnce) {
             } else if (std::wstring(c.name) == kIconFileName) {
                 EXPECT_FALSE(WriteStateValue(path, L"1"));
             } else {
-                RecordLastPowerState('1', 10, RateRule::Fixed);
+                RecordLastPowerState(LastStateEvent::PowerStatusChange, true);
             }
         }
         EXPECT_EQ(ReadFileBytes(target), "not yours");
@@ -232,7 +232,7 @@ TEST_F(LinkedPlaces, AFileLinkedElsewhereKeepsItsBytesAndIsToldOnce) {
             EXPECT_TRUE(WriteStateValue(path, L"1"));
             EXPECT_EQ(ReadFileBytes(path), "1");
         } else {
-            RecordLastPowerState('1', 10, RateRule::Fixed);
+            RecordLastPowerState(LastStateEvent::PowerStatusChange, true);
             EXPECT_EQ(ReadFileBytes(path), "1");
             EXPECT_EQ(ReadFileBytes(DataFilePath(kLastDCRefreshFileName)), "2");
         }
@@ -256,7 +256,7 @@ TEST_F(LinkedPlaces, ARedirectedFolderGetsNothingAndARealOneWorksAgain) {
             << "this platform made no link";
         PrepareDataFolder();
         EXPECT_FALSE(WriteStateValue(DataFilePath(kIconFileName), L"1"));
-        RecordLastPowerState('2', 10, RateRule::Fixed);
+        RecordLastPowerState(LastStateEvent::PowerStatusChange, false);
         WriteLog(L"a line");
         EXPECT_TRUE(OutsideFiles().empty());
         WIN32_FIND_DATAW entry;
