@@ -4,8 +4,8 @@
 // one query, which is why InitializeZVKACPIDevice closes a stored handle before replacing it.
 //
 // Trap: Notify_BIOS_SetOD logs "InitializeZVKACPIDevice Fail" not only when the device is
-// missing but for every empty result (an unknown request, a "DEVS" that answered other than
-// 1). The text is fixed; tools that read the log depend on it.
+// missing but for every request without an answer (an unknown request, a "DEVS" that answered
+// other than 1). The text is fixed; tools that read the log depend on it.
 #include "agent/bios/acpi_channel.h"
 
 #include "agent/log/log.h"
@@ -29,6 +29,28 @@ constexpr uint32_t kStateOn = 1;
 constexpr uint32_t kStateOff = 0;
 
 constexpr wchar_t kInitializeFailLogLine[] = L"Notify_BIOS_SetOD: InitializeZVKACPIDevice Fail";
+constexpr wchar_t kFailText[] = L"FAIL";
+constexpr wchar_t kUnexpectedAnswerText[] = L"Fail ,ulResult = ";
+
+// The answers' fixed texts, which the log and the field tool show.
+struct StatusText {
+    BiosStatus status;
+    const wchar_t* text;
+};
+constexpr StatusText kStatusTexts[] = {
+    {BiosStatus::DeviceNotOpened, L"InitializeZVKACPIDevice Fail"},
+    {BiosStatus::Fail, kFailText},
+    {BiosStatus::OverdriveOnNow, L"OD_ON Now"},
+    {BiosStatus::OverdriveOffNow, L"OD_off Now"},
+    {BiosStatus::OverdriveOnFail, L"OD_On Fail"},
+    {BiosStatus::OverdriveOffFail, L"OD_Off Fail"},
+    {BiosStatus::OverdriveOnSuccess, L"OD_On Success"},
+    {BiosStatus::OverdriveOffSuccess, L"OD_Off Success"},
+    {BiosStatus::PanelSupported, L"YES"},
+    {BiosStatus::PanelNotSupported, L"NO"},
+    {BiosStatus::OverdriveIsOn, L"1"},
+    {BiosStatus::OverdriveIsOff, L"0"},
+};
 
 bool IsUsableHandle(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
@@ -184,38 +206,21 @@ bool SetDeviceState(uint32_t state, uint32_t* answer) {
 
 std::wstring BiosAnswerText(const BiosAnswer& answer) {
     switch (answer.status) {
-    case BiosStatus::DeviceNotOpened:
-        return L"InitializeZVKACPIDevice Fail";
     case BiosStatus::NoAnswer:
         return std::wstring();
-    case BiosStatus::Fail:
-        break;
     case BiosStatus::UnexpectedAnswer:
-        return L"Fail ,ulResult = " + NumberText(static_cast<int32_t>(answer.number));
-    case BiosStatus::OverdriveOnNow:
-        return L"OD_ON Now";
-    case BiosStatus::OverdriveOffNow:
-        return L"OD_off Now";
-    case BiosStatus::OverdriveOnFail:
-        return L"OD_On Fail";
-    case BiosStatus::OverdriveOffFail:
-        return L"OD_Off Fail";
-    case BiosStatus::OverdriveOnSuccess:
-        return L"OD_On Success";
-    case BiosStatus::OverdriveOffSuccess:
-        return L"OD_Off Success";
+        return kUnexpectedAnswerText + NumberText(static_cast<int32_t>(answer.number));
     case BiosStatus::PanelIdentity:
         return answer.identity;
-    case BiosStatus::PanelSupported:
-        return L"YES";
-    case BiosStatus::PanelNotSupported:
-        return L"NO";
-    case BiosStatus::OverdriveIsOn:
-        return L"1";
-    case BiosStatus::OverdriveIsOff:
-        return L"0";
+    default:
+        break;
     }
-    return L"FAIL";
+    for (const StatusText& row : kStatusTexts) {
+        if (row.status == answer.status) {
+            return row.text;
+        }
+    }
+    return kFailText;
 }
 
 bool SwitchSucceeded(const BiosAnswer& answer) {
