@@ -24,7 +24,6 @@ constexpr long kLogTailBytes = 64 * 1024;
 constexpr int kConfigLineBuffer = 1024; // as the agent reads FRQ_Config.txt
 constexpr size_t kVersionCapacity = 256;
 const wchar_t kDisplayEnumKey[] = L"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\";
-const wchar_t kBIOSInitializeFail[] = L"InitializeZVKACPIDevice Fail";
 
 DisplayModeFact ToFact(const DEVMODEW& mode) {
     return DisplayModeFact{mode.dmPelsWidth, mode.dmPelsHeight, mode.dmBitsPerPel,
@@ -80,14 +79,16 @@ void GatherPanel(MachineFacts* facts) {
 }
 
 std::wstring BIOSAnswer(const wchar_t* request) {
-    std::wstring answer = AskBIOS(request);
+    const BiosAnswer answer = AskBIOS(request);
     // What Notify_BIOS_SetOD would have answered the agent.
-    return answer.empty() || answer == kBIOSInitializeFail ? L"FAIL" : answer;
+    return answer.status == BiosStatus::NoAnswer || answer.status == BiosStatus::DeviceNotOpened
+               ? L"FAIL"
+               : BiosAnswerText(answer);
 }
 
 void GatherBIOS(MachineFacts* facts) {
     // Request "2" answers panelIdentity, but only when the device opens.
-    facts->biosOpens = AskBIOS(L"2") != kBIOSInitializeFail;
+    facts->biosOpens = AskBIOS(L"2").status != BiosStatus::DeviceNotOpened;
     if (!facts->biosOpens) {
         facts->biosIdentity = facts->biosSupport = facts->biosODState = L"FAIL";
         return;

@@ -4,8 +4,8 @@
 // one query, which is why InitializeZVKACPIDevice closes a stored handle before replacing it.
 //
 // Trap: Notify_BIOS_SetOD logs "InitializeZVKACPIDevice Fail" not only when the device is
-// missing but for every empty result (an unknown request, a "DEVS" that answered other than
-// 1). The text is fixed; tools that read the log depend on it.
+// missing but for every request without an answer (an unknown request, a "DEVS" that answered
+// other than 1). The text is fixed; tools that read the log depend on it.
 #include "agent/bios/acpi_channel.h"
 
 #include "agent/log/log.h"
@@ -28,10 +28,29 @@ constexpr uint32_t kAnswerStateSet = 1;
 constexpr uint32_t kStateOn = 1;
 constexpr uint32_t kStateOff = 0;
 
-constexpr wchar_t kInitializeFailText[] = L"InitializeZVKACPIDevice Fail";
 constexpr wchar_t kInitializeFailLogLine[] = L"Notify_BIOS_SetOD: InitializeZVKACPIDevice Fail";
 constexpr wchar_t kFailText[] = L"FAIL";
 constexpr wchar_t kUnexpectedAnswerText[] = L"Fail ,ulResult = ";
+
+// The answers' fixed texts, which the log and the field tool show.
+struct StatusText {
+    BiosStatus status;
+    const wchar_t* text;
+};
+constexpr StatusText kStatusTexts[] = {
+    {BiosStatus::DeviceNotOpened, L"InitializeZVKACPIDevice Fail"},
+    {BiosStatus::Fail, kFailText},
+    {BiosStatus::OverdriveOnNow, L"OD_ON Now"},
+    {BiosStatus::OverdriveOffNow, L"OD_off Now"},
+    {BiosStatus::OverdriveOnFail, L"OD_On Fail"},
+    {BiosStatus::OverdriveOffFail, L"OD_Off Fail"},
+    {BiosStatus::OverdriveOnSuccess, L"OD_On Success"},
+    {BiosStatus::OverdriveOffSuccess, L"OD_Off Success"},
+    {BiosStatus::PanelSupported, L"YES"},
+    {BiosStatus::PanelNotSupported, L"NO"},
+    {BiosStatus::OverdriveIsOn, L"1"},
+    {BiosStatus::OverdriveIsOff, L"0"},
+};
 
 bool IsUsableHandle(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
@@ -69,53 +88,58 @@ bool QueryAnswerWord(uint32_t tag, const uint32_t* arguments, uint32_t argumentC
     return true;
 }
 
-std::wstring UnexpectedAnswerText(uint32_t answer) {
-    return kUnexpectedAnswerText + NumberText(static_cast<int32_t>(answer));
+BiosAnswer Answer(BiosStatus status) {
+    return {status, 0, std::wstring()};
+}
+
+BiosAnswer UnexpectedAnswer(uint32_t answer) {
+    return {BiosStatus::UnexpectedAnswer, answer, std::wstring()};
 }
 
 // Requests "1" and "0": the state is read first, and "DEVS" goes out only to change it.
-std::wstring SwitchOverdrive(bool switchOn) {
+BiosAnswer SwitchOverdrive(bool switchOn) {
     uint32_t status = 0;
     if (!GetDeviceStatus(kOverdriveDevice, &status) || (status & kDevicePresentBit) == 0) {
-        return kFailText;
+        return Answer(BiosStatus::Fail);
     }
     const bool isOn = status == kAnswerOverdriveOn;
     if (!isOn && status != kAnswerOverdriveOff) {
-        return UnexpectedAnswerText(status);
+        return UnexpectedAnswer(status);
     }
     if (isOn == switchOn) {
-        return switchOn ? L"OD_ON Now" : L"OD_off Now";
+        return Answer(switchOn ? BiosStatus::OverdriveOnNow : BiosStatus::OverdriveOffNow);
     }
     uint32_t answer = 0;
     if (!SetDeviceState(switchOn ? kStateOn : kStateOff, &answer)) {
-        return switchOn ? L"OD_On Fail" : L"OD_Off Fail";
+        return Answer(switchOn ? BiosStatus::OverdriveOnFail : BiosStatus::OverdriveOffFail);
     }
     if (answer != kAnswerStateSet) {
-        return std::wstring(); // logged and answered "FAIL" by the caller
+        return Answer(BiosStatus::NoAnswer); // logged and answered Fail by the caller
     }
-    return switchOn ? L"OD_On Success" : L"OD_Off Success";
+    return Answer(switchOn ? BiosStatus::OverdriveOnSuccess : BiosStatus::OverdriveOffSuccess);
 }
 
-std::wstring QueryPanelSupport() {
+BiosAnswer QueryPanelSupport() {
     uint32_t status = 0;
     if (!GetDeviceStatus(kODPanelSupportDevice, &status) || (status & kDevicePresentBit) == 0) {
-        return kFailText;
+        return Answer(BiosStatus::Fail);
     }
-    return status == kAnswerPanelSupportsOverdrive ? L"YES" : L"NO";
+    return Answer(status == kAnswerPanelSupportsOverdrive ? BiosStatus::PanelSupported
+                                                          : BiosStatus::PanelNotSupported);
 }
 
-std::wstring QueryOverdriveState() {
+BiosAnswer QueryOverdriveState() {
     uint32_t status = 0;
     if (!GetDeviceStatus(kOverdriveDevice, &status) || (status & kDevicePresentBit) == 0) {
-        return kFailText;
+        return Answer(BiosStatus::Fail);
     }
     if (status == kAnswerOverdriveOn) {
-        return L"1";
+        return Answer(BiosStatus::OverdriveIsOn);
     }
     if (status == kAnswerOverdriveOff) {
-        return L"0";
+        return Answer(BiosStatus::OverdriveIsOff);
     }
-    return UnexpectedAnswerText(status);
+    return UnexpectedAnswer(status);
 }
 
 } // namespace
@@ -180,17 +204,50 @@ bool SetDeviceState(uint32_t state, uint32_t* answer) {
     return QueryAnswerWord(kMethodDEVS, arguments, 2, answer);
 }
 
-std::wstring AskBIOS(const std::wstring& request) {
-    std::wstring result;
+std::wstring BiosAnswerText(const BiosAnswer& answer) {
+    switch (answer.status) {
+    case BiosStatus::NoAnswer:
+        return std::wstring();
+    case BiosStatus::UnexpectedAnswer:
+        return kUnexpectedAnswerText + NumberText(static_cast<int32_t>(answer.number));
+    case BiosStatus::PanelIdentity:
+        return answer.identity;
+    default:
+        break;
+    }
+    for (const StatusText& row : kStatusTexts) {
+        if (row.status == answer.status) {
+            return row.text;
+        }
+    }
+    return kFailText;
+}
+
+bool SwitchSucceeded(const BiosAnswer& answer) {
+    switch (answer.status) {
+    case BiosStatus::OverdriveOnNow:
+    case BiosStatus::OverdriveOffNow:
+    case BiosStatus::OverdriveOnSuccess:
+    case BiosStatus::OverdriveOffSuccess:
+        return true;
+    default:
+        return false;
+    }
+}
+
+BiosAnswer AskBIOS(const std::wstring& request) {
+    BiosAnswer result = Answer(BiosStatus::NoAnswer);
     if (!InitializeZVKACPIDevice()) {
-        result = kInitializeFailText;
+        result = Answer(BiosStatus::DeviceNotOpened);
     } else {
         if (TextEquals(request, L"1") || TextEquals(request, L"0")) {
             result = SwitchOverdrive(TextEquals(request, L"1"));
         } else if (TextEquals(request, L"2")) {
             // Known since start-up; the device is opened only so that an absent driver
-            // still answers "FAIL".
-            result = panelIdentity.empty() ? std::wstring(kFailText) : panelIdentity;
+            // still answers Fail.
+            result = panelIdentity.empty()
+                         ? Answer(BiosStatus::Fail)
+                         : BiosAnswer{BiosStatus::PanelIdentity, 0, panelIdentity};
         } else if (TextEquals(request, L"3")) {
             result = QueryPanelSupport();
         } else if (TextEquals(request, L"4")) {
@@ -201,11 +258,11 @@ std::wstring AskBIOS(const std::wstring& request) {
     return result;
 }
 
-std::wstring Notify_BIOS_SetOD(const std::wstring& request) {
-    std::wstring result = AskBIOS(request);
-    if (result.empty() || result == kInitializeFailText) {
+BiosAnswer Notify_BIOS_SetOD(const std::wstring& request) {
+    BiosAnswer result = AskBIOS(request);
+    if (result.status == BiosStatus::NoAnswer || result.status == BiosStatus::DeviceNotOpened) {
         WriteLog(kInitializeFailLogLine);
-        return kFailText;
+        return Answer(BiosStatus::Fail);
     }
     return result;
 }

@@ -28,10 +28,39 @@ bool CallACPIMethod(uint32_t tag, const void* arguments, uint32_t argumentLength
 bool GetDeviceStatus(uint32_t deviceId, uint32_t* answer);
 bool SetDeviceState(uint32_t state, uint32_t* answer);
 
-// The channel's text interface: "1"/"0" switch overdrive, "2" panel identity, "3" overdrive
-// support, "4" overdrive state. Answers "FAIL" on every failure.
-std::wstring Notify_BIOS_SetOD(const std::wstring& request);
-// Notify_BIOS_SetOD without its log line: answers "InitializeZVKACPIDevice Fail" when the
-// device does not open and empty text where Notify_BIOS_SetOD logs and answers "FAIL". For
-// field tools that must leave the log alone.
-std::wstring AskBIOS(const std::wstring& request);
+// What a request answered. The texts are the ones the log and the callers have always read
+// (BiosAnswerText); callers decide on the status, never on the text.
+enum class BiosStatus {
+    DeviceNotOpened,  // "InitializeZVKACPIDevice Fail" (AskBIOS only)
+    NoAnswer,         // "": unknown request, or a "DEVS" that answered other than 1 (AskBIOS only)
+    Fail,             // "FAIL"
+    UnexpectedAnswer, // "Fail ,ulResult = " + number
+    OverdriveOnNow,   // "OD_ON Now"
+    OverdriveOffNow,  // "OD_off Now"
+    OverdriveOnFail,  // "OD_On Fail"
+    OverdriveOffFail, // "OD_Off Fail"
+    OverdriveOnSuccess,  // "OD_On Success"
+    OverdriveOffSuccess, // "OD_Off Success"
+    PanelIdentity,       // the identity itself
+    PanelSupported,      // "YES"
+    PanelNotSupported,   // "NO"
+    OverdriveIsOn,       // "1"
+    OverdriveIsOff,      // "0"
+};
+struct BiosAnswer {
+    BiosStatus status = BiosStatus::Fail;
+    uint32_t number = 0;   // UnexpectedAnswer: the status word the BIOS gave
+    std::wstring identity; // PanelIdentity: the panel's identity
+};
+// The answer's text, exactly as logged.
+std::wstring BiosAnswerText(const BiosAnswer& answer);
+// The switch answers that leave the panel in the state asked for.
+bool SwitchSucceeded(const BiosAnswer& answer);
+
+// The channel's request texts: "1"/"0" switch overdrive, "2" panel identity, "3" overdrive
+// support, "4" overdrive state. Answers Fail on every failure.
+BiosAnswer Notify_BIOS_SetOD(const std::wstring& request);
+// Notify_BIOS_SetOD without its log line: answers DeviceNotOpened when the device does not
+// open and NoAnswer where Notify_BIOS_SetOD logs and answers Fail. For field tools that must
+// leave the log alone.
+BiosAnswer AskBIOS(const std::wstring& request);

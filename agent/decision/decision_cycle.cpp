@@ -19,12 +19,6 @@ constexpr unsigned kOnACPower = 1;
 constexpr unsigned kPowerStatusUnknown = 255;
 constexpr int kOverdriveMinimumRate = 120;
 
-// The answers of a switch request that leave the panel in the state asked for.
-bool SwitchSucceeded(const std::wstring& answer) {
-    return TextEquals(answer, L"OD_ON Now") || TextEquals(answer, L"OD_off Now") ||
-           TextEquals(answer, L"OD_On Success") || TextEquals(answer, L"OD_Off Success");
-}
-
 // Rates measured just around 120 Hz count as 120 Hz.
 int SnapTo120(int rate) {
     return (rate >= 117 && rate <= 123) ? 120 : rate;
@@ -86,7 +80,7 @@ std::wstring RunDecisionCycle(const std::wstring* choiceJustRead) {
     ODDecision decision = DecideOverdrive(choice, ac, rate, detectEDID);
     WriteLog(decision.logLine);
     MarkTime(TimeMark::Decided);
-    std::wstring answer = Notify_BIOS_SetOD(decision.biosRequest);
+    const BiosAnswer answer = Notify_BIOS_SetOD(decision.biosRequest);
     MarkTime(TimeMark::BIOSAnswered);
     const bool switched = SwitchSucceeded(answer);
     std::wstring icon = decision.iconValue;
@@ -94,7 +88,7 @@ std::wstring RunDecisionCycle(const std::wstring* choiceJustRead) {
         // The panel is not in the state asked for: report "not available" rather than a
         // state the panel is not in, and leave the applied state where it was, so the next
         // event or the user's next write tries again.
-        WriteLog(L"Detect_Notify_Fn: BIOS did not switch OD, answer = " + answer);
+        WriteLog(L"Detect_Notify_Fn: BIOS did not switch OD, answer = " + BiosAnswerText(answer));
         icon = L"2";
     } else {
         appliedODStatus = decision.applied;
@@ -108,7 +102,7 @@ std::wstring RunDecisionCycle(const std::wstring* choiceJustRead) {
     // word.
     Notify_Helmbay_ODIcon(icon);
 
-    if (TextEquals(answer, L"FAIL")) {
+    if (answer.status == BiosStatus::Fail) {
         WriteLog(L"Detect_Notify_Fn: Error, can't set OD Off");
     }
     return choice;

@@ -1,5 +1,6 @@
 #include "agent/events/device_tree.h"
 
+#include "agent/decision/rate_policy.h"
 #include "agent/log/log.h"
 #include "agent/machine/machine.h"
 #include "agent/state/agent_state.h"
@@ -35,4 +36,11 @@ void OnReenumerationTimer(HWND window) {
     deferredDeviceEvents = 0;
     // The timer goes on: this re-enumeration starts the next interval.
     machine::ReenumerateDeviceTree();
+}
+
+void OnDeviceChange(HWND window) {
+    if (isIntelCPU && reenumerateOnDeviceChange) {
+        RequestDeviceTreeReenumeration(window);
+    }
+    FollowMonitorCountChange();
 }

@@ -8,6 +8,9 @@
 
 constexpr UINT_PTR kReenumerationTimer = 2;
 
+// WM_DEVICECHANGE for a console agent: the re-enumeration where the BIOS wants it, then the
+// rate policy for a changed monitor count. Window thread.
+void OnDeviceChange(HWND window);
 // A device event asks for a re-enumeration. Window thread.
 void RequestDeviceTreeReenumeration(HWND window);
 // WM_TIMER for kReenumerationTimer: the end of an interval.

@@ -1,6 +1,6 @@
 #include "agent/events/start_retries.h"
 
-#include "agent/events/startup.h"
+#include "agent/decision/panel_apply.h"
 #include "agent/log/log.h"
 #include "agent/machine/machine.h"
 #include "agent/panel/panel_identity.h"

@@ -1,24 +1,18 @@
 #include "agent/events/startup.h"
 
 #include "agent/bios/acpi_channel.h"
-#include "agent/decision/decision_cycle.h"
-#include "agent/decision/host_notice.h"
-#include "agent/events/power_events.h"
+#include "agent/decision/panel_apply.h"
 #include "agent/events/registry_watch.h"
 #include "agent/events/start_retries.h"
 #include "agent/events/state_file_events.h"
 #include "agent/events/window_proc.h"
 #include "agent/files/folder_watch.h"
-#include "agent/files/state_files.h"
 #include "agent/log/held_folder.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
 #include "agent/machine/machine.h"
-#include "agent/panel/edid_rates.h"
-#include "agent/panel/panel_config.h"
 #include "agent/panel/panel_identity.h"
 #include "agent/panel/refresh_rate.h"
-#include "common/data_folder.h"
 #include "common/owners.h"
 #include "common/thread_stack.h"
 #include "agent/resources/resource.h"
@@ -28,14 +22,9 @@
 
 #include <wtsapi32.h>
 
-#include <cstdio>
-#include <io.h>
-
 namespace {
 
 constexpr int kTextCapacity = 100;
-constexpr int kLastStateAttempts = 10;
-const wchar_t kInstallFolder[] = L"C:\\Program Files (x86)\\ZAVIK\\Lumivane";
 
 ATOM RegisterWindowClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass = {};
@@ -52,36 +41,14 @@ ATOM RegisterWindowClass(HINSTANCE instance) {
     return RegisterClassExW(&windowClass);
 }
 
-void FirstDecision() {
-    if (TextEquals(detectEDID, L"FAIL")) {
-        watchODResultChanged = false;
-        WriteLog(L"detectEDID Fail, BIOS not return EDID.");
-        // A standard user's agent away from the console must not tell the console's user that
-        // the panel has no overdrive.
-        if (ActsForConsole(L"OnStart")) {
-            (void)WriteStateValue(DataFilePath(kHWIDResultFileName), L"0");
-        }
-    } else if (TextEquals(isODPanel, L"YES")) {
-        WriteLog(L"OnStart: panel registry monitor start");
-        // Away from the console the first decision waits until the session is the console.
-        if (ActsForConsole(L"OnStart")) {
-            (void)Detect_Notify_Fn();
-        }
-    } else {
-        if (ActsForConsole(L"OnStart")) {
-            AgentLock lock;
-            Notify_Helmbay_ODIcon(L"2");
-        }
-        watchODResultChanged = false;
-        WriteLog(L"OnStart: isODPanel is No or fail, so not support OD function");
-    }
-}
-
 // Start-up goes on without what failed, but says so: otherwise the agent would silently stop
 // following sessions, the lid, RefreshFlag or the user's choice.
 void LogStartFailure(const wchar_t* what, DWORD error) {
     WriteLog(std::wstring(L"OnStart: ") + what + L" failed, error " + std::to_wstring(error));
 }
+
+// The accelerators the message loop translates; loaded just before the single-instance claim.
+HACCEL startAccelerators = nullptr;
 
 // True when this process may go on: no other instance holds the mutex.
 bool ClaimSingleInstance() {
@@ -94,23 +61,18 @@ bool ClaimSingleInstance() {
     return !AnotherInstanceHoldsMutex(mutex, GetLastError());
 }
 
-void DeterminePanelRefreshRates() {
-    panelEDID = ReadPanelEDID(GetInternalPanelIdentity());
-    PanelRefreshRates rates = DeterminePanelRates(panelEDID, LookUpPanelConfig(panelEDID));
-    highRefreshRate = rates.high;
-    lowRefreshRate = rates.low;
+// Start-up's steps among those of applying the identified panel.
+bool ClaimInstanceAfterFirstDecision() {
+    startAccelerators = LoadAcceleratorsW(hInst, MAKEINTRESOURCEW(IDR_ACCELERATORS));
+    return ClaimSingleInstance();
 }
 
-void RestoreAtStart() {
-    if (!IsDualRatePanel()) {
-        return;
-    }
-    bool onAC = ReadOnACPower();
-    // A power change handled inside the restore's switch has recorded what it saw.
-    if (ReadRefreshFlag() == 1 && !RestoreRefreshRate(onAC, RestoreForm::Start)) {
-        return;
-    }
-    RecordLastPowerState(onAC ? '1' : '2', 100, RateRule::Low);
+void ReadReenumerationFlag() {
+    reenumerateOnDeviceChange = QueryReenumerateOnDeviceChange();
+}
+
+void CountMonitorsAtStart() {
+    monitorCount = lastMonitorCount = CountActiveMonitors();
 }
 
 int RunMessageLoop(HWND window, HACCEL accelerators) {
@@ -168,33 +130,6 @@ bool QueryReenumerateOnDeviceChange() {
     return false;
 }
 
-void CreateLastStateFiles(uint32_t startRate) {
-    // Without the panel's rate (no active monitor is the panel) there is no state to record.
-    if (startRate == 0) {
-        return;
-    }
-    std::wstring acdcPath = DataFilePath(kLastACDCFileName);
-    std::wstring dcRefreshPath = DataFilePath(kLastDCRefreshFileName);
-    if (_waccess(acdcPath.c_str(), 0) != -1 || _waccess(dcRefreshPath.c_str(), 0) != -1) {
-        return;
-    }
-    (void)CreateDirectoryW(kInstallFolder, nullptr);
-    (void)CreateDataFolder();
-    for (int attempt = 0; attempt < kLastStateAttempts; ++attempt) {
-        UniqueFileHandle acdc = OpenStateFileForWrite(acdcPath);
-        machine::Delay(2);
-        UniqueFileHandle dcRefresh = OpenStateFileForWrite(dcRefreshPath);
-        if (acdc.Valid() && dcRefresh.Valid()) {
-            (void)WriteOverStateFile(acdc.Get(), ReadOnACPower() ? "1" : "2");
-            machine::Delay(10);
-            (void)WriteOverStateFile(
-                dcRefresh.Get(), startRate == static_cast<uint32_t>(lowRefreshRate) ? "1" : "2");
-            return;
-        }
-        machine::Delay(10);
-    }
-}
-
 void StartWatcherThreads(HWND window) {
     (void)ResetEvent(WatcherStopEvent());
     registryWatchThread = CreateThread(nullptr, 0, RegistryWatchThread, window, 0, nullptr);
@@ -247,47 +182,14 @@ int RunAgent(HINSTANCE instance) {
     StartWatcherThreads(window);
     modeChangeMessage = RegisterWindowMessageW(L"NOTIFY_GC_MODECHANGE");
 
-    FirstDecision();
-    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
-    if (!ClaimSingleInstance()) {
+    const StartUpSteps steps = {ClaimInstanceAfterFirstDecision, ReadReenumerationFlag,
+                                CountMonitorsAtStart};
+    if (!ApplyIdentifiedPanel(&steps)) {
         return 0;
-    }
-
-    DeterminePanelRefreshRates();
-    reenumerateOnDeviceChange = QueryReenumerateOnDeviceChange();
-    WriteNeedShow(highRefreshRate != lowRefreshRate);
-    monitorCount = lastMonitorCount = CountActiveMonitors();
-    uint32_t startRate = ReadCurrentRefreshRate();
-    // Another session's agent keeps the last state while this session is away from the
-    // console; this one records and restores once its session is the console.
-    if (IsConsoleSession()) {
-        CreateLastStateFiles(startRate);
-    }
-    machine::Delay(1000);
-    if (IsConsoleSession()) {
-        RestoreAtStart();
     }
     ScheduleStartRetries(window);
     // Start-up's deeper calls (the panel's identification above all) are over; the loop and
     // its handlers need far less of the stack.
     ReleaseStackBelowFrame();
-    return RunMessageLoop(window, accelerators);
-}
-
-void CompleteLateIdentification(const std::wstring& identity) {
-    {
-        // The folder watcher reads the verdict with the lock held.
-        AgentLock lock;
-        panelIdentity = identity;
-        watchODResultChanged = true;
-        IdentifyODPanel();
-    }
-    FirstDecision();
-    DeterminePanelRefreshRates();
-    WriteNeedShow(highRefreshRate != lowRefreshRate);
-    // As at start-up: the panel and the shared files are the console's agent's to touch.
-    if (IsConsoleSession()) {
-        CreateLastStateFiles(ReadCurrentRefreshRate());
-        RestoreAtStart();
-    }
+    return RunMessageLoop(window, startAccelerators);
 }

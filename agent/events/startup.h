@@ -3,9 +3,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
-#include <string>
-
 // Runs the agent until its window is destroyed; the result is wWinMain's.
 int RunAgent(HINSTANCE instance);
 
@@ -21,9 +18,3 @@ bool AnotherInstanceHoldsMutex(HANDLE created, DWORD lastError);
 // Opens the ACPI device and asks for device 0x00090016: true only for exactly 0x00010000,
 // in which case the device stays open.
 bool QueryReenumerateOnDeviceChange();
-// Creates the two last-state files when both are missing.
-void CreateLastStateFiles(uint32_t startRate);
-// For a panel that WMI named only after start-up: what start-up runs for an identified panel
-// (verdict and HWID_Result.txt, the first decision, rates, NeedShow, last-state files, the
-// restore). Window thread.
-void CompleteLateIdentification(const std::wstring& identity);

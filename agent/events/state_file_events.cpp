@@ -4,6 +4,7 @@
 #include "agent/files/state_files.h"
 #include "agent/log/log.h"
 #include "agent/log/text.h"
+#include "agent/panel/panel_identity.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
 #include "agent/state/console_session.h"
@@ -14,7 +15,7 @@
 namespace {
 
 bool PanelTakesDecisions() {
-    return !TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES");
+    return CurrentPanelVerdict() == PanelVerdict::OverdrivePanel;
 }
 
 // A removed state file that its writer has not put back meanwhile gets the agent's value.
@@ -72,12 +73,16 @@ void fsWatcher_HWID_Result_Deleted() {
     AgentLock lock;
     std::wstring path = DataFilePath(kHWIDResultFileName);
     WriteLog(path + L" is deleted.");
-    if (TextEquals(isODPanel, L"YES")) {
+    switch (ReadSupportVerdict(isODPanel)) {
+    case PanelVerdict::OverdrivePanel:
         WriteLog(L"OD Panel ,detectEDID = " + detectEDID);
-    } else if (TextEquals(isODPanel, L"NO")) {
+        break;
+    case PanelVerdict::NotOverdrivePanel:
         WriteLog(L"Not OD Panel ,detectEDID = " + detectEDID);
-    } else {
+        break;
+    default:
         WriteLog(L"fsWatcher_HWID_Result_Deleted = Else");
+        break;
     }
     // The same verdict start-up wrote: a panel that was never identified is no overdrive
     // panel, whatever the BIOS said about overdrive support.

@@ -1,17 +1,12 @@
 #include "agent/events/window_proc.h"
 
-#include "agent/decision/host_notice.h"
+#include "agent/decision/rate_policy.h"
 #include "agent/events/device_tree.h"
 #include "agent/events/power_events.h"
 #include "agent/events/registry_watch.h"
+#include "agent/events/session_events.h"
 #include "agent/events/start_retries.h"
-#include "agent/events/state_file_events.h"
-#include "agent/files/state_files.h"
 #include "agent/log/log.h"
-#include "agent/log/text.h"
-#include "agent/machine/machine.h"
-#include "agent/panel/panel_identity.h"
-#include "agent/panel/refresh_rate.h"
 #include "agent/resources/resource.h"
 #include "agent/state/agent_lock.h"
 #include "agent/state/agent_state.h"
@@ -69,137 +64,6 @@ void OnDestroy(HWND window) {
     PostQuitMessage(0);
 }
 
-// A display change that the agent's own SetRefreshRate caused arrives nested inside the
-// handler that switched the rate; that handler records the last state by its own rule (or,
-// while the session is locked, not at all), so the nested handling does not record.
-void OnDisplayChange() {
-    if (IsDualRatePanel() && !isChangingRefreshRate) {
-        bool onAC = ReadOnACPower();
-        uint32_t rate = ReadCurrentRefreshRate();
-        RecordLastPowerState(onAC ? '1' : '2', 10, RateRule::Low, rate);
-    }
-    OnPowerEvent();
-}
-
-void OnDeviceChange(HWND window) {
-    if (isIntelCPU && reenumerateOnDeviceChange) {
-        RequestDeviceTreeReenumeration(window);
-    }
-    monitorCount = CountActiveMonitors();
-    if (monitorCount == lastMonitorCount) {
-        return;
-    }
-    lastMonitorCount = monitorCount;
-    if (!IsDualRatePanel()) {
-        return;
-    }
-    bool onAC = ReadOnACPower();
-    bool switching = ReadRefreshFlag() == 1;
-    // Every switch below may give way to a newer event handled inside it; the older handler
-    // then leaves the last-state files to the newer one.
-    bool newest = true;
-    if (onAC) {
-        if (switching) {
-            newest = SetRefreshRate(highRefreshRate, highRefreshRate);
-        }
-        if (newest && !isSessionLocked) {
-            RecordLastPowerState('1', 10, RateRule::High);
-        }
-    } else {
-        if (switching) {
-            newest = SetRefreshRate(lowRefreshRate, highRefreshRate);
-        }
-        if (newest && !isSessionLocked) {
-            RecordLastPowerState('2', 100, RateRule::Low);
-        }
-    }
-}
-
-void OnRefreshFlagChanged() {
-    if (!IsDualRatePanel() || ReadOnACPower()) {
-        return;
-    }
-    bool newest = ReadRefreshFlag() == 1 ? SetRefreshRate(lowRefreshRate, highRefreshRate)
-                                         : SetRefreshRate(highRefreshRate, highRefreshRate);
-    if (newest && !isSessionLocked) {
-        RecordLastPowerState('2', 10, RateRule::Low);
-    }
-}
-
-// Logon and unlock put the rate back as the last recorded state says.
-void RestoreForSession() {
-    if (!IsDualRatePanel()) {
-        return;
-    }
-    bool onAC = ReadOnACPower();
-    if (ReadRefreshFlag() == 1 && !RestoreRefreshRate(onAC, RestoreForm::Start)) {
-        return;
-    }
-    if (onAC) {
-        RecordLastPowerState('1', 10, RateRule::Low);
-    } else {
-        RecordLastPowerState('2', 100, RateRule::Low);
-    }
-}
-
-// A panel without overdrive takes no decisions: its icon value is the "2" start-up reports,
-// which an agent that started away from the console has not reported yet.
-void ReportPanelWithoutOverdrive() {
-    if (TextEquals(detectEDID, L"FAIL") || TextEquals(isODPanel, L"YES")) {
-        return;
-    }
-    AgentLock lock;
-    Notify_Helmbay_ODIcon(L"2");
-}
-
-// Meanwhile another session's agent may have written the shared files from its own view (a
-// standard user's agent, refused the BIOS, writes the verdict "0") and told its own host, and
-// an agent that started away has written none of them yet. The verdict and NeedShow are
-// written from this agent's findings, and the icon value that follows goes to this session's
-// host even when it equals the one this agent reported last.
-void TakeBackSharedFiles() {
-    {
-        AgentLock lock;
-        WritePanelVerdict();
-        temp_OD_Icon.clear();
-    }
-    WriteNeedShow(highRefreshRate != lowRefreshRate);
-}
-
-// The agent's session is the console again after another user's time there. While away it
-// acted on nothing, so what it tracks between events is taken afresh: the power source and
-// monitor count it last saw are stale, and a resume it missed would leave it suspended for
-// good. Files deleted meanwhile are written again before the session's usual restore.
-void ReturnToConsole() {
-    (void)TakeReturnToConsole();
-    WriteLog(L"OnConsoleRegained: session " + std::to_wstring(ReadOwnSessionId()) +
-             L" is the console session");
-    isSuspended = false;
-    SYSTEM_POWER_STATUS power = {};
-    lastACLineStatus = machine::GetPowerStatus(&power) ? power.ACLineStatus : 255;
-    monitorCount = lastMonitorCount = CountActiveMonitors();
-    RepairDeletedStateFiles();
-    TakeBackSharedFiles();
-    RestoreForSession();
-    ReportPanelWithoutOverdrive();
-    OnPowerEvent();
-}
-
-// The console may have moved away and back without this agent hearing of it; the shared files
-// then hold another agent's values instead of the ones this agent last wrote.
-bool SharedFilesAreAnotherAgents() {
-    AgentLock lock;
-    const FileToken verdict = ReadFileToken(DataFilePath(kHWIDResultFileName), 3);
-    const FileToken icon = ReadFileToken(DataFilePath(kIconFileName), 3);
-    return ToWide(verdict.token) != PanelVerdictText() || ToWide(icon.token) != currentODIcon;
-}
-
-void OnConsoleRegained() {
-    if (ActsForConsole(L"OnConsoleRegained")) {
-        ReturnToConsole();
-    }
-}
-
 void OnTimer(HWND window, WPARAM timer) {
     switch (timer) {
     case kStartRetryTimer:
@@ -230,58 +94,6 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 } // namespace
-
-// Events arrive for every session of the machine; the lock state kept is this session's own,
-// and another user's logon or logoff is that user's, not a reason to move this panel (this
-// session's own logoff ends the agent with it). An own session that cannot be read takes every
-// event as its own, as the agent always did.
-void OnSessionChange(WPARAM event, DWORD session) {
-    const DWORD own = ReadOwnSessionId();
-    const bool ownSession = own == machine::kNoSession || session == own;
-    switch (event) {
-    case WTS_SESSION_LOGON:
-        if (ownSession && ActsForConsole(L"WTS_SESSION_LOGON")) {
-            RestoreForSession();
-            OnPowerEvent();
-        }
-        break;
-    case WTS_SESSION_LOCK:
-        if (ownSession) {
-            isSessionLocked = true;
-        }
-        break;
-    case WTS_SESSION_UNLOCK:
-        if (ownSession) {
-            isSessionLocked = false;
-            if (ActsForConsole(L"WTS_SESSION_UNLOCK")) {
-                // The first unlock at the console after time away (noted, or told by the shared
-                // files) is the return to it.
-                if (TakeReturnToConsole() || SharedFilesAreAnotherAgents()) {
-                    ReturnToConsole();
-                } else {
-                    RestoreForSession();
-                    OnPowerEvent();
-                }
-                RetryPanelIdentificationLater(L"unlock");
-            }
-        }
-        break;
-    case WTS_CONSOLE_CONNECT:
-        if (ownSession) {
-            OnConsoleRegained();
-        } else {
-            NoteAwayFromConsole(); // there is one console, and another session has it now
-        }
-        break;
-    case WTS_CONSOLE_DISCONNECT:
-        if (ownSession) {
-            NoteAwayFromConsole();
-        }
-        break;
-    default:
-        break;
-    }
-}
 
 INT_PTR CALLBACK AboutDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {

@@ -28,6 +28,26 @@ void DetectODPanel();
 void IdentifyODPanel();
 // Logs the verdict and, for the console's agent, writes it to HWID_Result.txt.
 void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCopy);
+// What the BIOS said of the panel, taken from the texts detectEDID and isODPanel hold (the
+// texts the log shows and that tests and tools set): the one place that reads them.
+enum class PanelVerdict {
+    NoPanelIdentity,   // detectEDID "FAIL": the BIOS named no panel
+    OverdrivePanel,    // isODPanel "YES"
+    NotOverdrivePanel, // isODPanel "NO"
+    DetectionFailed,   // any other answer to the support question
+};
+PanelVerdict ReadPanelVerdict(const std::wstring& detectEDIDText,
+                              const std::wstring& isODPanelText);
+// The answer to the support question alone, whatever the BIOS said of the identity: never
+// NoPanelIdentity.
+PanelVerdict ReadSupportVerdict(const std::wstring& isODPanelText);
+// The verdict of detectEDID and isODPanel as they stand.
+PanelVerdict CurrentPanelVerdict();
+// The verdict's log line for the panel detectEDIDText names; empty for NoPanelIdentity, which
+// start-up reports in its own words.
+std::wstring PanelVerdictLogLine(PanelVerdict verdict, const std::wstring& detectEDIDText);
+// Its digit in HWID_Result.txt: "1" for an overdrive panel, else "0".
+const wchar_t* PanelVerdictDigit(PanelVerdict verdict);
 // HWID_Result.txt from this agent's own findings, as start-up writes it: "1" for an identified
 // panel with overdrive support, else "0". Callers hold the AgentLock and act for the console.
 const wchar_t* PanelVerdictText();

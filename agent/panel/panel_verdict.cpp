@@ -9,28 +9,70 @@
 #include "agent/log/text.h"
 #include "agent/state/console_session.h"
 
+namespace {
+
+// The state keeps the BIOS's answers as the texts the log shows; compared whole and exactly.
+bool IsAnswerText(const std::wstring& text, BiosStatus status) {
+    return text == BiosAnswerText({status, 0, std::wstring()});
+}
+
+} // namespace
+
+PanelVerdict ReadPanelVerdict(const std::wstring& detectEDIDText,
+                              const std::wstring& isODPanelText) {
+    if (IsAnswerText(detectEDIDText, BiosStatus::Fail)) {
+        return PanelVerdict::NoPanelIdentity;
+    }
+    return ReadSupportVerdict(isODPanelText);
+}
+
+PanelVerdict ReadSupportVerdict(const std::wstring& isODPanelText) {
+    if (IsAnswerText(isODPanelText, BiosStatus::PanelSupported)) {
+        return PanelVerdict::OverdrivePanel;
+    }
+    if (IsAnswerText(isODPanelText, BiosStatus::PanelNotSupported)) {
+        return PanelVerdict::NotOverdrivePanel;
+    }
+    return PanelVerdict::DetectionFailed;
+}
+
+PanelVerdict CurrentPanelVerdict() {
+    return ReadPanelVerdict(detectEDID, isODPanel);
+}
+
+std::wstring PanelVerdictLogLine(PanelVerdict verdict, const std::wstring& detectEDIDText) {
+    switch (verdict) {
+    case PanelVerdict::NoPanelIdentity:
+        break;
+    case PanelVerdict::OverdrivePanel:
+        return L"Is OD Panel, detectEDID = " + detectEDIDText;
+    case PanelVerdict::NotOverdrivePanel:
+        return L"Not OD Panel, detectEDID = " + detectEDIDText;
+    case PanelVerdict::DetectionFailed:
+        return L"OD Panel detect Fail, detectEDID = " + detectEDIDText;
+    }
+    return std::wstring();
+}
+
+const wchar_t* PanelVerdictDigit(PanelVerdict verdict) {
+    return verdict == PanelVerdict::OverdrivePanel ? L"1" : L"0";
+}
+
 void RecordODPanelVerdict(std::wstring detectEDIDCopy, std::wstring isODPanelCopy) {
-    if (TextEquals(detectEDIDCopy, L"FAIL")) {
+    const PanelVerdict verdict = ReadPanelVerdict(detectEDIDCopy, isODPanelCopy);
+    if (verdict == PanelVerdict::NoPanelIdentity) {
         return; // start-up writes the verdict for an unidentified panel
     }
-    const wchar_t* verdict = L"0";
-    if (TextEquals(isODPanelCopy, L"YES")) {
-        WriteLog(L"Is OD Panel, detectEDID = " + detectEDIDCopy);
-        verdict = L"1";
-    } else if (TextEquals(isODPanelCopy, L"NO")) {
-        WriteLog(L"Not OD Panel, detectEDID = " + detectEDIDCopy);
-    } else {
-        WriteLog(L"OD Panel detect Fail, detectEDID = " + detectEDIDCopy);
-    }
+    WriteLog(PanelVerdictLogLine(verdict, detectEDIDCopy));
     // Away from the console the verdict is only logged: the file is the console agent's, and
     // this agent writes its own verdict once its session is the console.
     if (ActsForConsole(L"RecordODPanelVerdict")) {
-        (void)WriteStateValue(DataFilePath(kHWIDResultFileName), verdict);
+        (void)WriteStateValue(DataFilePath(kHWIDResultFileName), PanelVerdictDigit(verdict));
     }
 }
 
 const wchar_t* PanelVerdictText() {
-    return !TextEquals(detectEDID, L"FAIL") && TextEquals(isODPanel, L"YES") ? L"1" : L"0";
+    return PanelVerdictDigit(CurrentPanelVerdict());
 }
 
 void WritePanelVerdict() {
@@ -47,11 +89,12 @@ void DetectODPanel() {
 }
 
 void IdentifyODPanel() {
-    detectEDID = Notify_BIOS_SetOD(L"2");
-    if (!TextEquals(detectEDID, L"FAIL")) {
+    const BiosAnswer identity = Notify_BIOS_SetOD(L"2");
+    detectEDID = BiosAnswerText(identity);
+    if (identity.status != BiosStatus::Fail) {
         WriteLog(L"-------------------- detectEDID = " + detectEDID + L" --------------------");
     }
-    isODPanel = Notify_BIOS_SetOD(L"3");
+    isODPanel = BiosAnswerText(Notify_BIOS_SetOD(L"3"));
     WriteLog(L"-------------------- isODPanel = " + isODPanel + L" --------------------");
     RecordODPanelVerdict(detectEDID, isODPanel);
 }

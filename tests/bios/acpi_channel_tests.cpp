@@ -135,7 +135,7 @@ TEST_F(AcpiChannelTest, ResultTextsFollowTheDeviceAnswers) {
         ASSERT_TRUE(ResetSimBios());
         Configure(c.config);
 
-        EXPECT_EQ(std::wstring(c.expected), Notify_BIOS_SetOD(c.request));
+        EXPECT_EQ(std::wstring(c.expected), BiosAnswerText(Notify_BIOS_SetOD(c.request)));
 
         EXPECT_EQ(c.requests, RecordedRequests());
         EXPECT_EQ(c.odStateAfter, GetODState() ? 1u : 0u);
@@ -159,9 +159,9 @@ TEST_F(AcpiChannelTest, RequestBuffersAreSentByteForByte) {
                                 16);
     const std::string readSupport("\x44\x53\x54\x53\x04\x00\x00\x00\x20\x00\x05\x00", 12);
 
-    ASSERT_EQ(L"OD_On Success", Notify_BIOS_SetOD(L"1"));
-    ASSERT_EQ(L"OD_Off Success", Notify_BIOS_SetOD(L"0"));
-    ASSERT_EQ(L"YES", Notify_BIOS_SetOD(L"3"));
+    ASSERT_EQ(L"OD_On Success", BiosAnswerText(Notify_BIOS_SetOD(L"1")));
+    ASSERT_EQ(L"OD_Off Success", BiosAnswerText(Notify_BIOS_SetOD(L"0")));
+    ASSERT_EQ(L"YES", BiosAnswerText(Notify_BIOS_SetOD(L"3")));
 
     const std::vector<Request> requests = ReadRequests();
     const std::vector<std::string> expected = {readOD, switchOn, readOD, switchOff, readSupport};
@@ -174,13 +174,13 @@ TEST_F(AcpiChannelTest, RequestBuffersAreSentByteForByte) {
 }
 
 TEST_F(AcpiChannelTest, DevsIsNeverSentToConfirmThePresentState) {
-    ASSERT_EQ(L"OD_On Success", Notify_BIOS_SetOD(L"1"));
+    ASSERT_EQ(L"OD_On Success", BiosAnswerText(Notify_BIOS_SetOD(L"1")));
     ASSERT_TRUE(GetODState());
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(L"OD_ON Now", Notify_BIOS_SetOD(L"1"));
+        EXPECT_EQ(L"OD_ON Now", BiosAnswerText(Notify_BIOS_SetOD(L"1")));
     }
-    ASSERT_EQ(L"OD_Off Success", Notify_BIOS_SetOD(L"0"));
-    EXPECT_EQ(L"OD_off Now", Notify_BIOS_SetOD(L"0"));
+    ASSERT_EQ(L"OD_Off Success", BiosAnswerText(Notify_BIOS_SetOD(L"0")));
+    EXPECT_EQ(L"OD_off Now", BiosAnswerText(Notify_BIOS_SetOD(L"0")));
 
     const std::vector<std::string> expected = {"DEVS 00050019 1", "DEVS 00050019 0"};
     std::vector<std::string> devs;
@@ -208,7 +208,7 @@ TEST_F(AcpiChannelTest, PanelIdentityNeedsTheDeviceButNoExchange) {
         ASSERT_TRUE(ResetSimBios());
         panelIdentity = c.identity;
 
-        EXPECT_EQ(std::wstring(c.expected), Notify_BIOS_SetOD(L"2"));
+        EXPECT_EQ(std::wstring(c.expected), BiosAnswerText(Notify_BIOS_SetOD(L"2")));
 
         EXPECT_TRUE(ReadRequests().empty());
         EXPECT_EQ(nullptr, acpiDevice);
@@ -223,7 +223,7 @@ TEST_F(AcpiChannelTest, AbsentDeviceFailsEveryRequestWithTheLogLine) {
     int expectedLines = 0;
     for (const wchar_t* request : requests) {
         SCOPED_TRACE(testing::Message() << "request \"" << request << "\"");
-        EXPECT_EQ(L"FAIL", Notify_BIOS_SetOD(request));
+        EXPECT_EQ(L"FAIL", BiosAnswerText(Notify_BIOS_SetOD(request)));
         EXPECT_EQ(INVALID_HANDLE_VALUE, acpiDevice);
         EXPECT_EQ(++expectedLines, CountOccurrences(LogText(), kFailLogLine));
     }
@@ -232,7 +232,7 @@ TEST_F(AcpiChannelTest, AbsentDeviceFailsEveryRequestWithTheLogLine) {
     EXPECT_FALSE(GetODState());
 
     // Back again, the channel works without any reset of its own.
-    EXPECT_EQ(L"OD_On Success", Notify_BIOS_SetOD(L"1"));
+    EXPECT_EQ(L"OD_On Success", BiosAnswerText(Notify_BIOS_SetOD(L"1")));
     EXPECT_EQ(nullptr, acpiDevice);
 }
 

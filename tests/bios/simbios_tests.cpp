@@ -62,10 +62,10 @@ TEST_F(SimBiosControlTest, TheDeviceIsRefusedToTheNamedProcessOnly) {
 
 TEST_F(SimBiosControlTest, RefusedDevsKeepsTheState) {
     ASSERT_TRUE(SetSimBiosValue(kSimBiosDEVSAnswer, 0));
-    ASSERT_EQ(L"FAIL", Notify_BIOS_SetOD(L"1"));
+    ASSERT_EQ(L"FAIL", BiosAnswerText(Notify_BIOS_SetOD(L"1")));
     EXPECT_FALSE(GetODState());
     ASSERT_TRUE(RemoveSimBiosValue(kSimBiosDEVSAnswer));
-    EXPECT_EQ(L"OD_On Success", Notify_BIOS_SetOD(L"1"));
+    EXPECT_EQ(L"OD_On Success", BiosAnswerText(Notify_BIOS_SetOD(L"1")));
     EXPECT_TRUE(GetODState());
     EXPECT_EQ(2u, ReadRequests("DEVS").size());
 }

@@ -1,4 +1,4 @@
-#include "agent/events/power_events.h"
+#include "agent/decision/last_state.h"
 #include "agent/files/state_files.h"
 #include "agent/log/held_folder.h"
 #include "agent/log/log.h"
@@ -209,7 +209,7 @@ TEST_F(LinkedPlaces, AFileLinkedElsewhereKeepsItsBytesAndIsToldOnce) {
             } else if (std::wstring(c.name) == kIconFileName) {
                 EXPECT_FALSE(WriteStateValue(path, L"1"));
             } else {
-                RecordLastPowerState('1', 10, RateRule::Fixed);
+                RecordLastPowerState(LastStateEvent::PowerStatusChange, true);
             }
         }
         EXPECT_EQ(ReadFileBytes(target), "not yours");
@@ -232,7 +232,7 @@ TEST_F(LinkedPlaces, AFileLinkedElsewhereKeepsItsBytesAndIsToldOnce) {
             EXPECT_TRUE(WriteStateValue(path, L"1"));
             EXPECT_EQ(ReadFileBytes(path), "1");
         } else {
-            RecordLastPowerState('1', 10, RateRule::Fixed);
+            RecordLastPowerState(LastStateEvent::PowerStatusChange, true);
             EXPECT_EQ(ReadFileBytes(path), "1");
             EXPECT_EQ(ReadFileBytes(DataFilePath(kLastDCRefreshFileName)), "2");
         }
@@ -256,7 +256,7 @@ TEST_F(LinkedPlaces, ARedirectedFolderGetsNothingAndARealOneWorksAgain) {
             << "this platform made no link";
         PrepareDataFolder();
         EXPECT_FALSE(WriteStateValue(DataFilePath(kIconFileName), L"1"));
-        RecordLastPowerState('2', 10, RateRule::Fixed);
+        RecordLastPowerState(LastStateEvent::PowerStatusChange, false);
         WriteLog(L"a line");
         EXPECT_TRUE(OutsideFiles().empty());
         WIN32_FIND_DATAW entry;
@@ -404,4 +404,101 @@ TEST_F(StateFiles, TheHeldDataFolderCanBeNeitherRenamedNorDeleted) {
             ExitProcess((renamed ? 1 : 0) | (deletable ? 2 : 0) | (written ? 0 : 4));
         },
         testing::ExitedWithCode(0), "");
+}
+
+namespace {
+
+std::vector<uint32_t> RecordedDelays() {
+    std::vector<uint32_t> delays;
+    for (const simnotebook::Event& event : simnotebook::ReadRecord()) {
+        if (event.kind == simnotebook::EventKind::Delay) {
+            delays.push_back(event.milliseconds);
+        }
+    }
+    return delays;
+}
+
+class LastState : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        notebookfiles::ResetDataFolder();
+        simnotebook::ResetSimNotebook();
+        ResetAgentState();
+        panelIdentity = simnotebook::kDefaultPanelIdentity;
+        highRefreshRate = 144;
+        lowRefreshRate = 60;
+        simnotebook::ClearRecord();
+    }
+    void TearDown() override {
+        RemoveDirectoryW(DataFilePath(kLastDCRefreshFileName).c_str());
+        notebookfiles::ResetDataFolder();
+    }
+};
+
+} // namespace
+
+// Each occasion opens the pair with its own pause and takes the rate digit by its own rule
+// (low: "1" at the low rate; high: "2" at the high rate; fixed: from the power source).
+TEST_F(LastState, EachOccasionRecordsWithItsPauseAndRule) {
+    const struct Case {
+        const char* what;
+        LastStateEvent event;
+        bool onAC;
+        uint32_t rate;
+        uint32_t openGap;
+        const char* dcRefresh;
+    } cases[] = {
+        {"start-up, AC", LastStateEvent::StartUp, true, 60, 100, "1"},
+        {"start-up, battery", LastStateEvent::StartUp, false, 144, 100, "2"},
+        {"session, AC", LastStateEvent::SessionRestore, true, 100, 10, "2"},
+        {"session, battery", LastStateEvent::SessionRestore, false, 60, 100, "1"},
+        {"resume, AC", LastStateEvent::Resume, true, 144, 10, "2"},
+        {"resume, battery", LastStateEvent::Resume, false, 60, 10, "1"},
+        {"power change, AC", LastStateEvent::PowerStatusChange, true, kRateNotRead, 10, "2"},
+        {"power change, battery", LastStateEvent::PowerStatusChange, false, kRateNotRead, 10, "1"},
+        {"display change, AC", LastStateEvent::DisplayChange, true, 60, 10, "1"},
+        {"display change, battery", LastStateEvent::DisplayChange, false, 144, 10, "2"},
+        {"monitor count, AC", LastStateEvent::MonitorCountChange, true, 100, 10, "1"},
+        {"monitor count, AC at the high rate", LastStateEvent::MonitorCountChange, true, 144, 10,
+         "2"},
+        {"monitor count, battery", LastStateEvent::MonitorCountChange, false, 100, 100, "2"},
+        {"RefreshFlag, battery", LastStateEvent::RefreshFlagChange, false, 60, 10, "1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        simnotebook::ClearRecord();
+        RecordLastPowerState(c.event, c.onAC, c.rate);
+        EXPECT_EQ(ReadFileBytes(DataFilePath(kLastACDCFileName)), c.onAC ? "1" : "2");
+        EXPECT_EQ(ReadFileBytes(DataFilePath(kLastDCRefreshFileName)), c.dcRefresh);
+        // The pause between the opens, then 10 ms before and after the rate digit.
+        EXPECT_EQ(RecordedDelays(), (std::vector<uint32_t>{c.openGap, 10, 10}));
+    }
+}
+
+TEST_F(LastState, APairThatWillNotOpenIsTriedTenTimes) {
+    ASSERT_TRUE(CreateDirectoryW(DataFilePath(kLastDCRefreshFileName).c_str(), nullptr));
+    RecordLastPowerState(LastStateEvent::MonitorCountChange, false, 60);
+    // Twice 10 ms after each failed attempt but the last.
+    std::vector<uint32_t> expected;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        expected.push_back(100);
+        if (attempt < 9) {
+            expected.insert(expected.end(), {10, 10});
+        }
+    }
+    EXPECT_EQ(RecordedDelays(), expected);
+}
+
+TEST_F(LastState, StartUpCreatesThePairTwoMillisecondsApart) {
+    simnotebook::SetACLineStatus(0);
+    CreateLastStateFiles(60);
+    EXPECT_EQ(ReadFileBytes(DataFilePath(kLastACDCFileName)), "2");
+    EXPECT_EQ(ReadFileBytes(DataFilePath(kLastDCRefreshFileName)), "1");
+    EXPECT_EQ(RecordedDelays(), (std::vector<uint32_t>{2, 10}));
+    // Files already there are left as they are.
+    WriteFileBytes(DataFilePath(kLastDCRefreshFileName), "2");
+    simnotebook::ClearRecord();
+    CreateLastStateFiles(60);
+    EXPECT_EQ(ReadFileBytes(DataFilePath(kLastDCRefreshFileName)), "2");
+    EXPECT_TRUE(RecordedDelays().empty());
 }
