@@ -79,18 +79,16 @@ void GatherPanel(MachineFacts* facts) {
 }
 
 std::wstring BIOSAnswer(const wchar_t* request) {
-    const BiosAnswer answer = AskBIOS(request);
     // What Notify_BIOS_SetOD would have answered the agent.
-    return answer.status == BiosStatus::NoAnswer || answer.status == BiosStatus::DeviceNotOpened
-               ? L"FAIL"
-               : BiosAnswerText(answer);
+    return BiosAnswerText(AnswerAsNotified(AskBIOS(request)));
 }
 
 void GatherBIOS(MachineFacts* facts) {
     // Request "2" answers panelIdentity, but only when the device opens.
     facts->biosOpens = AskBIOS(L"2").status != BiosStatus::DeviceNotOpened;
     if (!facts->biosOpens) {
-        facts->biosIdentity = facts->biosSupport = facts->biosODState = L"FAIL";
+        facts->biosIdentity = facts->biosSupport = facts->biosODState =
+            BiosAnswerText(BiosAnswer{BiosStatus::Fail, 0, {}});
         return;
     }
     facts->biosIdentity = BIOSAnswer(L"2");

@@ -9,6 +9,7 @@
 #include "agent/panel/edid_rates.h"
 #include "agent/panel/panel_config.h"
 #include "agent/panel/panel_identity.h"
+#include "agent/state/agent_state.h"
 #include "panelcheck/panel_report.h"
 
 #include <windows.h>
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr int32_t kDualRateMargin = 3;
 constexpr size_t kManufacturerOffset = 8;
 constexpr size_t kProductOffset = 10;
 constexpr unsigned kOnACPower = 1;
@@ -137,8 +137,7 @@ RateView ViewRates(const MachineFacts& facts) {
     }
     view.outOfRange = FindOutOfRangeRate(facts.edid, facts.configured, &view.outOfRangeRate);
     view.rates = DeterminePanelRates(facts.edid, facts.configured);
-    int32_t difference = view.rates.high - view.rates.low;
-    view.dualRate = difference > kDualRateMargin || difference < -kDualRateMargin;
+    view.dualRate = AreDualRates(view.rates.high, view.rates.low);
     return view;
 }
 
@@ -275,10 +274,12 @@ Verdict JudgeOverdrive(const MachineFacts& facts, const RateView& view, bool swi
     if (!facts.biosOpens) {
         return Negative("BIOS device \\\\.\\ZVKACPI does not open");
     }
-    if (TextEquals(facts.biosSupport, L"NO")) {
+    switch (ReadSupportVerdict(facts.biosSupport)) {
+    case PanelVerdict::OverdrivePanel:
+        break;
+    case PanelVerdict::NotOverdrivePanel:
         return Negative("panel does not support overdrive (BIOS answers NO)");
-    }
-    if (!TextEquals(facts.biosSupport, L"YES")) {
+    default:
         return Negative("BIOS gives no overdrive support answer (" + Utf8(facts.biosSupport) + ")");
     }
     if (!TextEquals(facts.biosODState, L"1") && !TextEquals(facts.biosODState, L"0")) {

@@ -1,13 +1,12 @@
 #include "panelcheck/panel_report.h"
 
 #include "agent/panel/edid_rates.h"
+#include "agent/state/agent_state.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
-
-constexpr int32_t kDualRateMargin = 3;
 
 std::string Hex4(uint32_t word) {
     char text[8];
@@ -56,7 +55,6 @@ std::string FormatPanelReport(const PanelEDID& edid, const PanelRates& configure
     int32_t rate2 = ComputeTimingDescriptorRate(edid, kSecondTimingOffset);
     uint8_t extensions = b[kExtensionCountOffset];
     PanelRefreshRates rates = DeterminePanelRates(edid, configured);
-    int32_t difference = rates.high - rates.low;
 
     std::string report;
     report += Line("manufacturer", Hex4(manufacturer));
@@ -67,8 +65,7 @@ std::string FormatPanelReport(const PanelEDID& edid, const PanelRates& configure
     report += Line("source", configured.found ? "config" : extensions == 0 ? "edid" : "none");
     report += Line("high", Number(rates.high));
     report += Line("low", Number(rates.low));
-    report += Line("dual-rate",
-                   difference > kDualRateMargin || difference < -kDualRateMargin ? "yes" : "no");
+    report += Line("dual-rate", AreDualRates(rates.high, rates.low) ? "yes" : "no");
     int32_t outOfRange = 0;
     if (FindOutOfRangeRate(edid, configured, &outOfRange)) {
         report += Line("reason", "rate out of range (" + Number(outOfRange) + " Hz)");

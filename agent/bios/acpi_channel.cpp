@@ -258,11 +258,18 @@ BiosAnswer AskBIOS(const std::wstring& request) {
     return result;
 }
 
-BiosAnswer Notify_BIOS_SetOD(const std::wstring& request) {
-    BiosAnswer result = AskBIOS(request);
-    if (result.status == BiosStatus::NoAnswer || result.status == BiosStatus::DeviceNotOpened) {
-        WriteLog(kInitializeFailLogLine);
+BiosAnswer AnswerAsNotified(const BiosAnswer& asked) {
+    if (asked.status == BiosStatus::NoAnswer || asked.status == BiosStatus::DeviceNotOpened) {
         return Answer(BiosStatus::Fail);
+    }
+    return asked;
+}
+
+BiosAnswer Notify_BIOS_SetOD(const std::wstring& request) {
+    const BiosAnswer asked = AskBIOS(request);
+    BiosAnswer result = AnswerAsNotified(asked);
+    if (result.status != asked.status) {
+        WriteLog(kInitializeFailLogLine);
     }
     return result;
 }

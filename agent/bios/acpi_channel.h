@@ -64,3 +64,6 @@ BiosAnswer Notify_BIOS_SetOD(const std::wstring& request);
 // open and NoAnswer where Notify_BIOS_SetOD logs and answers Fail. For field tools that must
 // leave the log alone.
 BiosAnswer AskBIOS(const std::wstring& request);
+// What Notify_BIOS_SetOD makes of an answer of AskBIOS: Fail for DeviceNotOpened and NoAnswer,
+// any other answer as it is. For field tools that report what the agent would have read.
+BiosAnswer AnswerAsNotified(const BiosAnswer& asked);

@@ -1,5 +1,12 @@
 #include "agent/state/agent_state.h"
 
+namespace {
+
+// Two rates closer than this, in Hz, are not a high and a low one.
+constexpr int32_t kDualRateMargin = 3;
+
+} // namespace
+
 std::wstring panelIdentity;
 std::wstring detectEDID;
 std::wstring isODPanel;
@@ -100,7 +107,11 @@ void ResetAgentState() {
     monitorInterfaceFilter = {};
 }
 
+bool AreDualRates(int32_t high, int32_t low) {
+    const int32_t difference = high - low;
+    return difference > kDualRateMargin || difference < -kDualRateMargin;
+}
+
 bool IsDualRatePanel() {
-    int32_t difference = highRefreshRate - lowRefreshRate;
-    return difference > 3 || difference < -3;
+    return AreDualRates(highRefreshRate, lowRefreshRate);
 }

@@ -93,5 +93,7 @@ extern DEV_BROADCAST_DEVICEINTERFACE_W monitorInterfaceFilter;
 // tests that run the agent's functions in-process. Closes nothing.
 void ResetAgentState();
 
-// A dual-rate panel's two rates differ by more than 3 Hz.
+// A dual-rate panel's two rates differ by more than 3 Hz: IsDualRatePanel for the rates the agent
+// determined, AreDualRates for any two (the field tool's view of a panel).
+bool AreDualRates(int32_t high, int32_t low);
 bool IsDualRatePanel();
