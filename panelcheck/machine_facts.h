@@ -16,12 +16,8 @@
 #include <string>
 #include <vector>
 
-struct DisplayModeFact {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    uint32_t bitsPerPixel = 0;
-    uint32_t frequency = 0;
-};
+// A display mode as the agent sees one.
+using DisplayModeFact = PanelDisplayMode;
 
 struct StateFileFact {
     std::wstring name;
