@@ -33,6 +33,19 @@ void RestoreAndRecord(LastStateEvent event) {
     RecordLastPowerState(event, onAC);
 }
 
+// The power source's rate when RefreshFlag asks for switching, then the record, unless the
+// switch gave way to a newer event handled inside it (that handler records what it saw) or the
+// session is locked.
+void FollowPowerSource(LastStateEvent event, bool onAC) {
+    bool newest = true;
+    if (ReadRefreshFlag() == 1) {
+        newest = onAC ? ApplyHighRate() : ApplyLowRate();
+    }
+    if (newest && !isSessionLocked) {
+        RecordLastPowerState(event, onAC);
+    }
+}
+
 } // namespace
 
 bool RestoreRefreshRate(bool onAC, RestoreForm form) {
@@ -99,16 +112,9 @@ void FollowPowerStatusChange() {
     if (!IsDualRatePanel() || isSuspended || !changed) {
         return;
     }
-    bool onAC = ReadOnACPower();
     // A charger that bounces delivers the next change inside this switch; that handler sees
     // the newer source, and this one leaves the rate and the files to it.
-    bool newest = true;
-    if (ReadRefreshFlag() == 1) {
-        newest = onAC ? ApplyHighRate() : ApplyLowRate();
-    }
-    if (newest && !isSessionLocked) {
-        RecordLastPowerState(LastStateEvent::PowerStatusChange, onAC);
-    }
+    FollowPowerSource(LastStateEvent::PowerStatusChange, ReadOnACPower());
 }
 
 void RecordDisplayChange() {
@@ -128,17 +134,7 @@ void FollowMonitorCountChange() {
     if (!IsDualRatePanel()) {
         return;
     }
-    bool onAC = ReadOnACPower();
-    bool switching = ReadRefreshFlag() == 1;
-    // The switch may give way to a newer event handled inside it; the older handler then
-    // leaves the last-state files to the newer one.
-    bool newest = true;
-    if (switching) {
-        newest = onAC ? ApplyHighRate() : ApplyLowRate();
-    }
-    if (newest && !isSessionLocked) {
-        RecordLastPowerState(LastStateEvent::MonitorCountChange, onAC);
-    }
+    FollowPowerSource(LastStateEvent::MonitorCountChange, ReadOnACPower());
 }
 
 void OnRefreshFlagChanged() {
